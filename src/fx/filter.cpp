@@ -1,0 +1,3 @@
+#include "fx/filter.h"
+
+void filter_process(float*, uint32_t, int, float, float) {}

@@ -1,0 +1,15 @@
+// Pitch sweep of channels 0..6: glides osc_pitch one unit at a time toward
+// osc_target_pitch.
+#pragma once
+#include <cstdint>
+
+#include "voice/oscillator.h"
+
+extern uint8_t swp_type[OSC_CHANNELS];    // 0 none, 1/3 down, 2/4 up
+extern uint8_t swp_length[OSC_CHANNELS];  // glide step, in 4-frame units
+extern uint8_t swp_target[OSC_CHANNELS];  // glide distance, semitones
+extern uint16_t swp_tick[OSC_CHANNELS];   // glide countdown, frames
+
+void swp_step(int i);
+
+void swp_reset();
