@@ -1,0 +1,115 @@
+// The WAV writer: header fields, data layout, and never a half-written file.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "driver/render.h"
+#include "output/wave.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> read_file(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+uint32_t le32(const std::vector<uint8_t>& b, std::size_t at)
+{
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+uint16_t le16(const std::vector<uint8_t>& b, std::size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+
+class WaveExport : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("wave_export_" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        path = (dir / "output.wav").string();
+        song.assign(SONG_SAMPLES, 0);
+        for (uint32_t i = 0; i < SONG_SAMPLES; i += 997) song[i] = static_cast<int16_t>(i * 31);
+        song.front() = -2;     // left sample of the first frame
+        song.back() = 0x1234;  // right sample of the last frame
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    bool export_quietly(const std::string& to)
+    {
+        testing::internal::CaptureStdout();
+        const bool ok = wave_export_to(to.c_str(), song.data(), SONG_SAMPLES);
+        out = testing::internal::GetCapturedStdout();
+        return ok;
+    }
+
+    fs::path dir;
+    std::string path;
+    std::vector<int16_t> song;
+    std::string out;
+};
+
+TEST_F(WaveExport, HeaderFieldsDescribeTheSong)
+{
+    ASSERT_TRUE(export_quietly(path));
+    const auto bytes = read_file(path);
+    ASSERT_EQ(bytes.size(), 22932044u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+    EXPECT_EQ(le32(bytes, 4), bytes.size() - 8);
+    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(le32(bytes, 16), 16u);
+    EXPECT_EQ(le16(bytes, 20), 1);  // integer PCM
+    EXPECT_EQ(le16(bytes, 22), 2);
+    EXPECT_EQ(le32(bytes, 24), 44100u);
+    EXPECT_EQ(le32(bytes, 28), 176400u);
+    EXPECT_EQ(le16(bytes, 32), 4);
+    EXPECT_EQ(le16(bytes, 34), 16);
+    EXPECT_EQ(std::string(bytes.begin() + 36, bytes.begin() + 40), "data");
+    EXPECT_EQ(le32(bytes, 40), bytes.size() - 44);
+}
+
+TEST_F(WaveExport, SamplesFollowInBufferOrderLittleEndian)
+{
+    ASSERT_TRUE(export_quietly(path));
+    const auto bytes = read_file(path);
+    EXPECT_EQ(le16(bytes, 44), 0xFFFE);  // first frame's left sample, -2
+    EXPECT_EQ(le16(bytes, bytes.size() - 2), 0x1234);
+    EXPECT_EQ(std::memcmp(bytes.data() + 44, song.data(), song.size() * 2), 0);
+    EXPECT_EQ(out, "Writing to output file...\nSuccessfully written! (Maybe, there's no error checking.)\n");
+}
+
+TEST_F(WaveExport, ReplacesALongerFileWhole)
+{
+    std::ofstream(path, std::ios::binary) << std::string(30'000'000, 'x');
+    ASSERT_TRUE(export_quietly(path));
+    EXPECT_EQ(fs::file_size(path), 22932044u);
+}
+
+TEST_F(WaveExport, LeavesNoTemporaryFileBehind)
+{
+    ASSERT_TRUE(export_quietly(path));
+    int entries = 0;
+    for (const auto& e : fs::directory_iterator(dir)) entries += e.path().filename() != "output.wav";
+    EXPECT_EQ(entries, 0);
+}
+
+TEST_F(WaveExport, MissingFolderIsReportedAndNothingClaimsSuccess)
+{
+    EXPECT_FALSE(export_quietly((dir / "no-such-folder" / "output.wav").string()));
+    EXPECT_NE(out.find("Error: could not write " + (dir / "no-such-folder" / "output.wav").string() +
+                       ": No such file or directory"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Successfully written!"), std::string::npos);
+}
+
+}  // namespace
