@@ -1,36 +1,28 @@
 """The real program plays its song through libasound into a file: the bytes
 that reach the device are exactly the samples of output.wav, and aplay, an
 outside client, plays output.wav into the very same bytes."""
-import os
 import shutil
 import subprocess
-import tempfile
 import unittest
 import wave
 
-from playback_support import SONG_FRAMES, alsa_env, file_pcm, run_songrender
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
+from harness import SONG_FRAMES, Scratch, read_bytes
 
 
 class PlaybackIntoFile(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory(prefix="songrender-playback-")
-        cls.capture = os.path.join(cls.folder.name, "capture.raw")
-        cls.wav = os.path.join(cls.folder.name, "output.wav")
-        cls.result = run_songrender(cls.folder.name,
-                                    "pcm.!default " + file_pcm(cls.capture))
+        cls.scratch = Scratch()
+        cls.capture = cls.scratch.capture
+        cls.wav = cls.scratch.path("output.wav")
+        cls.result = cls.scratch.run()
         with wave.open(cls.wav, "rb") as w:
             cls.wav_frames = w.getnframes()
             cls.wav_data = w.readframes(w.getnframes())
 
     @classmethod
     def tearDownClass(cls):
-        cls.folder.cleanup()
+        cls.scratch.cleanup()
 
     def test_run_ends_with_the_frame_total_and_completion(self):
         self.assertEqual(self.result.returncode, 0, self.result.stderr)
@@ -49,8 +41,10 @@ class PlaybackIntoFile(unittest.TestCase):
     def test_aplay_plays_the_wav_into_the_same_bytes(self):
         aplay = shutil.which("aplay")
         self.assertIsNotNone(aplay, "aplay is missing: run scripts/setup")
-        capture = os.path.join(self.folder.name, "aplay.raw")
-        env = alsa_env(self.folder.name, "pcm.!default " + file_pcm(capture))
+        aplay_scratch = Scratch()
+        self.addCleanup(aplay_scratch.cleanup)
+        capture = aplay_scratch.capture
+        env = aplay_scratch.env
         # aplay pads its last period with silence; a period of 1000 frames
         # divides the song's length, so there is nothing to pad.
         done = subprocess.run(
