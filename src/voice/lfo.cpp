@@ -1,5 +1,9 @@
 #include "voice/lfo.h"
 
+#include <cstring>
+
+#include "data/tables.h"
+
 uint32_t lfo_accumulator[OSC_CHANNELS];
 uint16_t lfo_pitch[OSC_CHANNELS];
 int8_t lfo_waveform[OSC_CHANNELS];
@@ -9,6 +13,50 @@ uint16_t lfo_length[OSC_CHANNELS];
 uint16_t lfo_tick[OSC_CHANNELS];
 int16_t lfo_output[OSC_CHANNELS];
 
-void lfo_step(int) {}
-void lfo_fade_step(int) {}
-void lfo_reset() {}
+namespace {
+
+// The LFO reads a 256-entry window of the wave bank starting 4 entries per
+// waveform unit in, so waveforms past 0 run off the end of one wave into the
+// start of the next. A negative waveform would start before the bank: it
+// reads from the bank's start instead.
+int lfo_window_start(int i)
+{
+    return lfo_waveform[i] > 0 ? 4 * lfo_waveform[i] : 0;
+}
+
+}  // namespace
+
+void lfo_step(int i)
+{
+    lfo_accumulator[i] += lfo_pitch[i];
+    const unsigned index = (lfo_accumulator[i] >> 9) & 255u;
+    const int value = wavetable_data[lfo_window_start(i) + static_cast<int>(index)];
+    // Arithmetic shift: negative offsets round toward minus infinity.
+    lfo_output[i] = static_cast<int16_t>((value * lfo_amplitude[i]) >> 5);
+}
+
+void lfo_fade_step(int i)
+{
+    if (lfo_tick[i] != 0) {
+        --lfo_tick[i];
+        return;
+    }
+    // Signed compare: the amplitude settles one above the intensity, a
+    // negative intensity never lets it rise, and 127 lets it wrap to -128.
+    if (lfo_amplitude[i] <= lfo_intensity[i]) {
+        lfo_amplitude[i] = static_cast<int8_t>(lfo_amplitude[i] + 1);
+        lfo_tick[i] = static_cast<uint16_t>(lfo_length[i] * 64u);  // 16-bit counter
+    }
+}
+
+void lfo_reset()
+{
+    std::memset(lfo_accumulator, 0, sizeof lfo_accumulator);
+    std::memset(lfo_pitch, 0, sizeof lfo_pitch);
+    std::memset(lfo_waveform, 0, sizeof lfo_waveform);
+    std::memset(lfo_intensity, 0, sizeof lfo_intensity);
+    std::memset(lfo_amplitude, 0, sizeof lfo_amplitude);
+    std::memset(lfo_length, 0, sizeof lfo_length);
+    std::memset(lfo_tick, 0, sizeof lfo_tick);
+    std::memset(lfo_output, 0, sizeof lfo_output);
+}
