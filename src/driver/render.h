@@ -4,11 +4,12 @@
 #pragma once
 #include <cstdint>
 
+#include "voice/drum.h"
+
 constexpr uint32_t SAMPLE_RATE = 44100;
 constexpr uint32_t SONG_FRAMES = 5733000;          // 130 s
 constexpr uint32_t SONG_SAMPLES = SONG_FRAMES * 2;  // left and right
 constexpr int RENDER_CHANNELS = 8;                  // 0..6 oscillators, 7 drums
-constexpr int DRUM_CHANNEL = 7;
 constexpr uint8_t ENVELOPE_CLOCK_RELOAD = 200;      // an envelope step every 201 frames
 
 // [channel][frame][side], side 0 left, side 1 right.

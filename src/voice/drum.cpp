@@ -1,7 +1,6 @@
 #include "voice/drum.h"
 
 #include "data/tables.h"
-#include "driver/render.h"
 #include "song/tarq.h"
 
 uint16_t sample_start;

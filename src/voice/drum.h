@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+constexpr int DRUM_CHANNEL = 7;  // the song channel that drives the drums
+
 extern uint16_t sample_start;        // first position of the current sample
 extern uint16_t sample_end;          // one past its last position
 extern uint16_t sample_accumulator;  // frames since the sample started
