@@ -32,35 +32,57 @@ constexpr double DAMP_SCALE = 0.4;
 constexpr double ROOM_OFFSET = 0.7;
 constexpr double ROOM_SCALE = 0.28;
 
-// A damped feedback comb: returns the sample read before the write.
-float comb_step(int k, float input)
+// A block works on copies of the filters' state, so the compiler can keep
+// it in registers: the static lines are floats too, and writes to them
+// would otherwise force every state and weight to be reloaded each sample.
+struct Comb {
+    float* line;
+    int32_t size, idx;
+    float feedback, damp1, damp2, store;
+};
+
+struct Allpass {
+    float* line;
+    int32_t size, idx;
+    float feedback;
+};
+
+Comb load_comb(int k)
 {
-    float* line = comb_buf[k];
-    int32_t& idx = comb_bufidx[k];
-    const float out = line[idx];
-    comb_filterstore[k] = out * comb_damp2[k] + comb_filterstore[k] * comb_damp1[k];
-    line[idx] = input + comb_filterstore[k] * comb_feedback[k];
-    if (++idx >= comb_bufsize[k]) idx = 0;
+    return {comb_buf[k], comb_bufsize[k], comb_bufidx[k], comb_feedback[k],
+            comb_damp1[k], comb_damp2[k], comb_filterstore[k]};
+}
+
+Allpass load_allpass(int k)
+{
+    return {allpass_buf[k], allpass_bufsize[k], allpass_bufidx[k], allpass_feedback[k]};
+}
+
+// A damped feedback comb: returns the sample read before the write.
+inline float comb_step(Comb& c, float input)
+{
+    const float out = c.line[c.idx];
+    c.store = out * c.damp2 + c.store * c.damp1;
+    c.line[c.idx] = input + c.store * c.feedback;
+    if (++c.idx >= c.size) c.idx = 0;
     return out;
 }
 
-float allpass_step(int k, float input)
+inline float allpass_step(Allpass& a, float input)
 {
-    float* line = allpass_buf[k];
-    int32_t& idx = allpass_bufidx[k];
-    const float buffered = line[idx];
+    const float buffered = a.line[a.idx];
     const float out = buffered - input;
-    line[idx] = input + buffered * allpass_feedback[k];
-    if (++idx >= allpass_bufsize[k]) idx = 0;
+    a.line[a.idx] = input + buffered * a.feedback;
+    if (++a.idx >= a.size) a.idx = 0;
     return out;
 }
 
 // One side: three combs summed from 0 in order, then two all-passes in series.
-float side_step(int first_comb, int first_allpass, float input)
+inline float side_step(Comb* combs, Allpass* allpasses, float input)
 {
     float sum = 0.0f;
-    for (int k = first_comb; k < first_comb + 3; ++k) sum = sum + comb_step(k, input);
-    return allpass_step(first_allpass + 1, allpass_step(first_allpass, sum));
+    for (int k = 0; k < 3; ++k) sum = sum + comb_step(combs[k], input);
+    return allpass_step(allpasses[1], allpass_step(allpasses[0], sum));
 }
 
 }  // namespace
@@ -94,16 +116,28 @@ void reverb_start(float width, float dry, float wet, float damp, float roomsize)
 
 void reverb_block(float* block, uint32_t length)
 {
+    Comb combs[COMB_COUNT];
+    Allpass allpasses[ALLPASS_COUNT];
+    for (int k = 0; k < COMB_COUNT; ++k) combs[k] = load_comb(k);
+    for (int k = 0; k < ALLPASS_COUNT; ++k) allpasses[k] = load_allpass(k);
+    const float gain = verb_gain, wet1 = verb_wet1, wet2 = verb_wet2, dry = verb_dry;
+
     const uint32_t frames = length / 2;
     for (uint32_t f = 0; f < frames; ++f) {
         float& left = block[2 * f];
         float& right = block[2 * f + 1];
-        const float input = (left + right) * verb_gain;
-        const float out_left = side_step(0, 0, input);
-        const float out_right = side_step(3, 2, input);
-        left = (verb_wet1 * out_left + verb_wet2 * out_right) + verb_dry * left;
-        right = (verb_wet1 * out_right + verb_wet2 * out_left) + verb_dry * right;
+        const float input = (left + right) * gain;
+        const float out_left = side_step(&combs[0], &allpasses[0], input);
+        const float out_right = side_step(&combs[3], &allpasses[2], input);
+        left = (wet1 * out_left + wet2 * out_right) + dry * left;
+        right = (wet1 * out_right + wet2 * out_left) + dry * right;
     }
+
+    for (int k = 0; k < COMB_COUNT; ++k) {
+        comb_bufidx[k] = combs[k].idx;
+        comb_filterstore[k] = combs[k].store;
+    }
+    for (int k = 0; k < ALLPASS_COUNT; ++k) allpass_bufidx[k] = allpasses[k].idx;
 }
 
 // Positions and filter states stay for the next channel; the lines do not.
