@@ -3,15 +3,23 @@
 #include <cstdio>
 #include <cstdlib>
 
+void fx_fail(const char* message)
+{
+    std::fflush(stdout);
+    std::printf("\nError: %s\n", message);  // a progress line may be open
+    std::fflush(stdout);
+    std::fprintf(stderr, "songrender: %s\n", message);
+    std::exit(EXIT_FAILURE);
+}
+
 void* take_buffer(std::size_t bytes, const char* purpose)
 {
     void* buffer = std::malloc(bytes);
     if (buffer == nullptr) {
-        std::fflush(stdout);
-        std::printf("\nError: out of memory: cannot allocate %zu bytes for %s\n", bytes, purpose);
-        std::fprintf(stderr, "songrender: out of memory: cannot allocate %zu bytes for %s\n",
-                     bytes, purpose);
-        std::exit(EXIT_FAILURE);
+        char message[160];
+        std::snprintf(message, sizeof message, "out of memory: cannot allocate %zu bytes for %s",
+                      bytes, purpose);
+        fx_fail(message);
     }
     return buffer;
 }

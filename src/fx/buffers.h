@@ -1,7 +1,13 @@
-// Whole-song working buffers taken from the heap for one use.
+// Whole-song working buffers taken from the heap for one use, and the way the
+// effects refuse settings they cannot work with.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+// Reports a fault that leaves the mix impossible ("Error: " + message on
+// standard output, the same on standard error) and ends the program with
+// status 1.
+[[noreturn]] void fx_fail(const char* message);
 
 // malloc that never hands back a buffer it did not get: on failure it
 // reports what could not be allocated and ends the program with status 1.

@@ -3,6 +3,39 @@
 #pragma once
 #include <cstdint>
 
+// One delay run over a stream of stereo frames that arrives in blocks. The
+// echo of frame m is taken from the processed signal H = D/2 frames back
+// through a line of H frames, so besides that line the run keeps only the
+// last H processed frames, never a whole-song copy; a stream cut into any
+// blocks sounds exactly like the same stream in one piece.
+struct DelayRun {
+    uint32_t half;       // H = D/2: line slots and the feed's look-back
+    uint32_t swap_period;  // D: the swap counter's reload point
+    float feedback;
+    float floor;         // lowest level of a falling side gain
+    float mix;           // share of the processed signal in the result
+    float gain[2];       // left and right echo gains
+    bool falling[2];
+    uint32_t swap_counter;
+    uint32_t swap_state;
+    float pending[2];    // echo to add to the next frame
+    uint32_t frames_until_feed;  // the line is first fed at frame H
+    uint32_t cursor;     // slot of the next line write
+    uint32_t newest;     // slot of recent that takes the next processed frame
+    float* line;         // H frames of gain-scaled processed signal
+    float* recent;       // ring of the last H processed frames
+};
+
+// A run at the start of its stream, with a zeroed line. A D below 2 leaves
+// the line without a slot and is reported as an error that ends the program.
+DelayRun delay_start(uint32_t delay, uint32_t swap_state, float feedback, float floor, float mix);
+
+// Delays and blends the next length floats (whole frames) in place.
+void delay_block(DelayRun& run, float* block, uint32_t length);
+
+// Releases the run's line.
+void delay_finish(DelayRun& run);
+
 // length: number of floats. delay: D, the delay length unit (even).
 void delay_process(float* buffer, uint32_t length, uint32_t delay, uint32_t swap_state,
                    float feedback, float floor, float mix);
