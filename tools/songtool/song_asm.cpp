@@ -453,8 +453,12 @@ struct Assembler {
 
 }  // namespace
 
-bool assemble_song(const std::string& source, const std::string& filename,
-                   std::vector<uint8_t>& block, std::vector<std::string>& errors)
+namespace {
+
+// Reads the whole source; with `check`, also checks the song's rules and
+// reports them at the source position of the offending byte.
+bool assemble(const std::string& source, const std::string& filename, bool check,
+              std::vector<uint8_t>& block, std::vector<std::string>& errors)
 {
     Assembler a;
     a.filename = filename;
@@ -467,12 +471,25 @@ bool assemble_song(const std::string& source, const std::string& filename,
     }
     const Loc eof{number, 1};
     a.finish(eof);
-    if (a.errors.empty()) {
-        for (const SongError& e : check_song(a.block.data(), a.block.size())) {
+    if (check && a.errors.empty()) {
+        for (const SongError& e : check_song(a.block.data(), a.block.size()))
             a.error(a.loc_of(e.offset, eof), format_song_error(e));
-        }
     }
     errors = a.errors;
     block = a.block;
     return errors.empty();
+}
+
+}  // namespace
+
+bool assemble_song(const std::string& source, const std::string& filename,
+                   std::vector<uint8_t>& block, std::vector<std::string>& errors)
+{
+    return assemble(source, filename, true, block, errors);
+}
+
+bool assemble_notation(const std::string& source, const std::string& filename,
+                       std::vector<uint8_t>& block, std::vector<std::string>& errors)
+{
+    return assemble(source, filename, false, block, errors);
 }

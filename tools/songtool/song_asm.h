@@ -10,3 +10,8 @@
 // it describes is invalid.
 bool assemble_song(const std::string& source, const std::string& filename,
                    std::vector<uint8_t>& block, std::vector<std::string>& errors);
+
+// The notation alone, without the song checks: any block the notation can
+// spell, valid or not (for the disassembler's round trip).
+bool assemble_notation(const std::string& source, const std::string& filename,
+                       std::vector<uint8_t>& block, std::vector<std::string>& errors);

@@ -185,7 +185,8 @@ struct Disassembler {
         // Entries no header sets come first, so that they count when the
         // assembler numbers patterns.
         for (int k = 0; k < SONG_TABLE_ENTRIES; ++k) {
-            if (is_header[k] || entries[k] == 0) continue;
+            // Patterns default to 0 (undefined); channels must be given.
+            if (is_header[k] || (entries[k] == 0 && k >= SONG_CHANNELS)) continue;
             char text[40];
             std::snprintf(text, sizeof text, "entry %d = 0x%04X", k, entries[k]);
             out.line(text);
