@@ -83,4 +83,30 @@ TEST(SongFuzz, DecoderCheckerAndInterpreterSurviveMutatedSongs)
     EXPECT_GT(accepted, 50);  // the interpreter did get to play mutants
 }
 
+// The assembler on mangled notation: messages, never a crash.
+TEST(SongFuzz, AssemblerSurvivesMangledText)
+{
+    const std::string alphabet = "abcdefgrlovtkp@&[]*$<>+-#.0123456789 \n;|=_xABF";
+    std::mt19937 rng(7);
+    for (int tried = 0; tried < 3000; ++tried) {
+        std::string text = test_songs()[rng() % test_songs().size()].text;
+        const int edits = 1 + static_cast<int>(rng() % 6);
+        for (int e = 0; e < edits; ++e) {
+            const size_t at = rng() % text.size();
+            if (rng() % 2) text[at] = alphabet[rng() % alphabet.size()];
+            else text.erase(at, rng() % 8);
+            if (text.empty()) text = "x";
+        }
+        Block block;
+        std::vector<std::string> errors;
+        if (assemble_song(text, "fuzz.txt", block, errors)) {
+            EXPECT_TRUE(check_song(block.data(), block.size()).empty());
+        } else {
+            ASSERT_FALSE(errors.empty());
+            EXPECT_EQ(errors[0].rfind("fuzz.txt:", 0), 0u) << errors[0];
+            EXPECT_NE(errors[0].find(": error: "), std::string::npos) << errors[0];
+        }
+    }
+}
+
 }  // namespace

@@ -81,7 +81,8 @@ std::array<HoldTime, SONG_CHANNELS> closing_hold_times(const uint8_t* block, siz
 
 std::string song_info(const uint8_t* block, size_t size)
 {
-    const auto times = closing_hold_times(block, size, 20 * SONG_FRAMES);
+    constexpr uint32_t frame_limit = 20 * SONG_FRAMES;
+    const auto times = closing_hold_times(block, size, frame_limit);
     std::string text;
     for (int c = 0; c < SONG_CHANNELS; ++c) {
         const uint16_t start = song_table_entry(block, static_cast<unsigned>(c));
@@ -102,10 +103,13 @@ std::string song_info(const uint8_t* block, size_t size)
             text += " (in patterns: " + list(use.pattern_instruments) + ")";
         text += ", patterns " + list(use.patterns) + ", octaves " + list(use.octaves) + ", ";
         const HoldTime& t = times[c];
-        if (!t.has_hold) text += "no closing hold";
-        else if (!t.reached) text += "closing hold not reached within " + std::to_string(20 * SONG_FRAMES) + " frames";
-        else text += "closing hold at tick " + std::to_string(t.tick) + " (frame " +
-                     std::to_string(t.frame) + ")";
+        if (!t.has_hold)
+            text += "no closing hold";
+        else if (!t.reached)
+            text += "closing hold not reached within " + std::to_string(frame_limit) + " frames";
+        else
+            text += "closing hold at tick " + std::to_string(t.tick) + " (frame " +
+                    std::to_string(t.frame) + ")";
         text += '\n';
     }
     return text;
