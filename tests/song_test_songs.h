@@ -10,9 +10,7 @@
 #include "song/tarq.h"
 #include "song_asm.h"
 
-// Seven silent channels; a song adds its own channels in front of these by
-// naming them first (the assembler rejects a channel defined twice, so each
-// song lists only the channels it leaves idle).
+// Channels from..to that only rest, for songs that exercise the others.
 inline std::string idle_channels(int from, int to)
 {
     std::string text;
