@@ -5,6 +5,9 @@
 
 constexpr int TARQ_CHANNELS = 8;      // 0..6 oscillators, 7 drums
 constexpr int TARQ_LOOP_LEVELS = 5;
+constexpr int TARQ_DRUM_CHANNEL = 7;
+// Octave of each channel before its stream sets one.
+constexpr uint16_t TARQ_START_OCTAVE[TARQ_CHANNELS] = {2, 0, 0, 0, 0, 0, 0, 0};
 
 extern uint16_t data_pointer[TARQ_CHANNELS];  // next byte to read
 extern uint16_t tarq_length[TARQ_CHANNELS];   // ticks left of the current event
@@ -20,6 +23,10 @@ extern uint16_t loop_point[TARQ_LOOP_LEVELS][TARQ_CHANNELS];
 extern uint16_t loop_duration[TARQ_LOOP_LEVELS][TARQ_CHANNELS];
 extern uint8_t osc_instrument[7];
 
+// The song block the interpreter reads: tarq_data unless tarq_load chose
+// another one.
+extern const uint8_t* tarq_song;
+
 extern uint16_t tick_counter;  // frames left until the next tick
 extern uint16_t tick_speed;    // reload of tick_counter
 
@@ -27,8 +34,12 @@ extern uint16_t tick_speed;    // reload of tick_counter
 // tick for all eight channels when the counter is 0.
 void tarq();
 
-// Points every channel at its start in the channel table of tarq_data.
+// Points every channel at its start in the channel table of tarq_song.
 void tarq_start();
+
+// Plays `song` (a block that passes the song checks) from now on, every
+// channel from its start.
+void tarq_load(const uint8_t* song);
 
 // Back to the state at program start.
 void tarq_reset();
