@@ -99,7 +99,8 @@ TEST(MixSettings, EffectPresetNumbersAreRowsOfTheBanks)
     for (int k = 0; k < CHANNEL_COUNT; ++k) {
         EXPECT_LT(channel_fx[k][0], FX_PRESET_COUNT) << "reverb preset of channel " << k;
         EXPECT_LT(channel_fx[k][1], FX_PRESET_COUNT) << "delay preset of channel " << k;
-        if (channel_fx[k][1] != 0) EXPECT_GE(delay_bank[channel_fx[k][1]][0], 1) << "a delay needs a length";
+        const int delay = channel_fx[k][1] < FX_PRESET_COUNT ? channel_fx[k][1] : 0;
+        EXPECT_TRUE(delay == 0 || delay_bank[delay][0] >= 1) << "channel " << k << "'s delay needs a length";
     }
 }
 
