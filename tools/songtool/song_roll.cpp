@@ -87,7 +87,7 @@ Roll observe_roll(const uint8_t* block, size_t size)
     Roll roll;
     const auto holds = closing_hold_times(block, size, SONG_FRAMES);
     for (int c = 0; c < SONG_CHANNELS; ++c)
-        roll.hold_tick[c] = holds[c].reached ? holds[c].tick : -1;
+        roll.hold_tick[c] = holds[c].reached ? static_cast<int64_t>(holds[c].tick) : -1;
 
     render_reset();
     tarq_load(block);
