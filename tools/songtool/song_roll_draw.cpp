@@ -258,27 +258,30 @@ bool add_classes(std::string& svg, const std::vector<Item>& items)
     size_t at = svg.find("<g id=\"surface");
     if (at == std::string::npos) return false;
     at = svg.find('>', at) + 1;
+    std::string classed = svg.substr(0, at);
     size_t k = 0;
     for (int depth = 0;;) {
-        at = svg.find('<', at);
-        if (at == std::string::npos) return false;
-        if (svg.compare(at, 2, "</") == 0) {
+        const size_t open = svg.find('<', at);
+        if (open == std::string::npos) return false;
+        if (svg.compare(open, 2, "</") == 0) {
             if (depth-- == 0) break;
-            ++at;
+            classed.append(svg, at, open + 2 - at);
+            at = open + 2;
             continue;
         }
-        const size_t name_end = svg.find_first_of(" />", at);
-        const size_t tag_end = svg.find('>', at);
+        const size_t name_end = svg.find_first_of(" />", open);
+        const size_t tag_end = svg.find('>', open);
         if (name_end == std::string::npos || tag_end == std::string::npos) return false;
-        const bool self_closing = svg[tag_end - 1] == '/';
+        classed.append(svg, at, name_end - at);
         if (depth == 0) {
             if (k == items.size()) return false;
-            const std::string cls = std::string(" class=\"") + items[k++].role + "\"";
-            svg.insert(name_end, cls);
+            classed += std::string(" class=\"") + items[k++].role + "\"";
         }
-        if (!self_closing) ++depth;
-        at = name_end + 1;
+        if (svg[tag_end - 1] != '/') ++depth;
+        at = name_end;
     }
+    classed.append(svg, at, std::string::npos);
+    svg.swap(classed);
     return k == items.size();
 }
 
