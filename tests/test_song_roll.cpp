@@ -2,6 +2,8 @@
 // findings report that `check --json` prints.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "song_findings.h"
 #include "song_roll.h"
 #include "song_test_songs.h"
