@@ -28,6 +28,7 @@ uint16_t loop_duration[TARQ_LOOP_LEVELS][TARQ_CHANNELS];
 uint8_t osc_instrument[7];
 
 const uint8_t* tarq_song = tarq_data;
+TarqEventHook tarq_event_hook = nullptr;
 
 uint16_t tick_counter = 0;
 uint16_t tick_speed = 700;
@@ -134,6 +135,7 @@ void read_channel(int c)
 {
     for (;;) {
         const uint16_t at = data_pointer[c];
+        if (tarq_event_hook) tarq_event_hook(c, at);
         const uint8_t b = tarq_song[at];
         const Op op = event_op(b);
         const uint16_t next = static_cast<uint16_t>(at + op_size(op));
@@ -256,6 +258,7 @@ void tarq_reset()
     std::memset(loop_duration, 0, sizeof loop_duration);
     std::memset(osc_instrument, 0, sizeof osc_instrument);
     tarq_song = tarq_data;
+    tarq_event_hook = nullptr;
     tick_counter = 0;
     tick_speed = 700;
 }

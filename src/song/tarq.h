@@ -27,6 +27,12 @@ extern uint8_t osc_instrument[7];
 // another one.
 extern const uint8_t* tarq_song;
 
+// Called with each event a channel reads (its position in tarq_song), before
+// the event takes effect. Null in the renderer; the song tool's piano roll
+// listens here to draw what the interpreter plays.
+using TarqEventHook = void (*)(int channel, uint16_t pos);
+extern TarqEventHook tarq_event_hook;
+
 extern uint16_t tick_counter;  // frames left until the next tick
 extern uint16_t tick_speed;    // reload of tick_counter
 

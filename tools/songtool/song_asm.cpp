@@ -9,7 +9,7 @@
 
 #include "notation.h"
 #include "song/bytecode.h"
-#include "song_check.h"
+#include "song_findings.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ struct Assembler {
     std::array<Loc, SONG_TABLE_ENTRIES> entry_loc;
     std::map<std::string, int> pattern_numbers;
     std::vector<CallFixup> calls;
-    std::vector<std::string> errors;
+    std::vector<Finding> errors;
     Section section;
     bool trailer = true;
 
@@ -62,9 +62,12 @@ struct Assembler {
 
     void error(Loc loc, const std::string& message)
     {
-        if (errors.size() < MAX_ERRORS)
-            errors.push_back(filename + ":" + std::to_string(loc.line) + ":" +
-                             std::to_string(loc.column) + ": error: " + message);
+        report({filename, loc.line, loc.column, false, {{}, 0, "notation", message}});
+    }
+
+    void report(const Finding& finding)
+    {
+        if (errors.size() < MAX_ERRORS) errors.push_back(finding);
     }
 
     void emit(uint8_t byte, Loc loc)
@@ -458,7 +461,7 @@ namespace {
 // Reads the whole source; with `check`, also checks the song's rules and
 // reports them at the source position of the offending byte.
 bool assemble(const std::string& source, const std::string& filename, bool check,
-              std::vector<uint8_t>& block, std::vector<std::string>& errors)
+              std::vector<uint8_t>& block, std::vector<Finding>& errors)
 {
     Assembler a;
     a.filename = filename;
@@ -472,24 +475,45 @@ bool assemble(const std::string& source, const std::string& filename, bool check
     const Loc eof{number, 1};
     a.finish(eof);
     if (check && a.errors.empty()) {
-        for (const SongError& e : check_song(a.block.data(), a.block.size()))
-            a.error(a.loc_of(e.offset, eof), format_song_error(e));
+        for (const SongError& e : check_song(a.block.data(), a.block.size())) {
+            const Loc loc = a.loc_of(e.offset, eof);
+            a.report({filename, loc.line, loc.column, true, e});
+        }
     }
     errors = a.errors;
     block = a.block;
     return errors.empty();
 }
 
+std::vector<std::string> formatted(const std::vector<Finding>& findings)
+{
+    std::vector<std::string> lines;
+    for (const Finding& f : findings) lines.push_back(format_finding(f));
+    return lines;
+}
+
 }  // namespace
+
+bool assemble_song(const std::string& source, const std::string& filename,
+                   std::vector<uint8_t>& block, std::vector<Finding>& findings)
+{
+    return assemble(source, filename, true, block, findings);
+}
 
 bool assemble_song(const std::string& source, const std::string& filename,
                    std::vector<uint8_t>& block, std::vector<std::string>& errors)
 {
-    return assemble(source, filename, true, block, errors);
+    std::vector<Finding> findings;
+    const bool ok = assemble(source, filename, true, block, findings);
+    errors = formatted(findings);
+    return ok;
 }
 
 bool assemble_notation(const std::string& source, const std::string& filename,
                        std::vector<uint8_t>& block, std::vector<std::string>& errors)
 {
-    return assemble(source, filename, false, block, errors);
+    std::vector<Finding> findings;
+    const bool ok = assemble(source, filename, false, block, findings);
+    errors = formatted(findings);
+    return ok;
 }

@@ -24,8 +24,6 @@ std::string hex2(uint8_t value)
     return text;
 }
 
-std::string channel_name(int c) { return "channel " + std::to_string(c); }
-std::string pattern_name(int p) { return "pattern " + std::to_string(p); }
 
 // Every (octave, transpose) pair a channel can have at one point of its
 // stream. Octave and transposition are only ever set to absolute values, so
@@ -84,14 +82,14 @@ struct Checker {
     const uint8_t* block;
     size_t size;
     std::vector<SongError> errors;
-    std::set<std::tuple<std::string, uint32_t, std::string>> reported;
+    std::set<std::tuple<int, int, uint32_t, std::string>> reported;
     std::array<ParsedStream, SONG_PATTERNS> patterns;
     std::array<ParsedStream, SONG_CHANNELS> channels;
 
-    void report(const std::string& context, uint32_t offset, const std::string& message)
+    void report(SongPlace place, uint32_t offset, const char* rule, const std::string& message)
     {
-        if (reported.emplace(context, offset, message).second)
-            errors.push_back({context, offset, message});
+        if (reported.emplace(place.channel, place.pattern, offset, message).second)
+            errors.push_back({place, offset, rule, message});
     }
 
     bool entry_inside(uint16_t entry) const
@@ -107,16 +105,16 @@ struct Checker {
 
     // Decoding and the rules a stream obeys on its own. Returns the parsed
     // stream; `sound` is false if any rule is broken.
-    ParsedStream parse(const std::string& context, uint32_t start, bool is_pattern)
+    ParsedStream parse(SongPlace context, uint32_t start, bool is_pattern)
     {
         ParsedStream parsed;
         const size_t errors_before = errors.size();
         if (!decode_stream(block, size, start, parsed.stream)) {
             const uint32_t at = parsed.stream.end_pos;
             if (at < size && event_op(block[at]) == Op::undefined) {
-                report(context, at, "undefined command byte " + hex2(block[at]));
+                report(context, at, "undefined-byte", "undefined command byte " + hex2(block[at]));
             } else {
-                report(context, at, "stream runs off the end of the block without end");
+                report(context, at, "missing-end", "stream runs off the end of the block without end");
             }
             return parsed;
         }
@@ -132,11 +130,11 @@ struct Checker {
                 if (static_cast<int>(open.size()) > parsed.max_depth)
                     parsed.max_depth = static_cast<int>(open.size());
                 if (open.size() == SONG_LOOP_LEVELS + 1)
-                    report(context, at, "loops nest deeper than 5");
+                    report(context, at, "loop-depth", "loops nest deeper than 5");
                 break;
             case Op::loop_end:
                 if (open.empty()) {
-                    report(context, at, "loop_end without an open loop");
+                    report(context, at, "loop-unopened", "loop_end without an open loop");
                 } else {
                     parsed.match[open.back()] = static_cast<int>(i);
                     parsed.match[i] = open.back();
@@ -145,21 +143,21 @@ struct Checker {
                 break;
             case Op::pattern_call:
                 if (is_pattern)
-                    report(context, at, "pattern_call inside a pattern (calls do not nest)");
+                    report(context, at, "call-in-pattern", "pattern_call inside a pattern (calls do not nest)");
                 else if (e.operand >= SONG_PATTERNS)
-                    report(context, at, "pattern " + std::to_string(e.operand) +
-                                            " does not exist (patterns are 0..47)");
+                    report(context, at, "unknown-pattern",
+                           "pattern " + std::to_string(e.operand) + " does not exist (patterns are 0..47)");
                 break;
             case Op::instrument:
                 if (e.operand >= INSTRUMENT_COUNT)
-                    report(context, at, "instrument " + std::to_string(e.operand) +
-                                            " does not exist (instruments are 0..13)");
+                    report(context, at, "unknown-instrument",
+                           "instrument " + std::to_string(e.operand) + " does not exist (instruments are 0..13)");
                 break;
             default:
                 break;
             }
         }
-        for (int i : open) report(context, events[i].pos, "loop is not closed before end");
+        for (int i : open) report(context, events[i].pos, "loop-unclosed", "loop is not closed before end");
         parsed.sound = errors.size() == errors_before;
         return parsed;
     }
@@ -188,29 +186,18 @@ struct Checker {
 
     // A loop that repeats must take time on every pass, or the channel
     // never leaves the tick.
-    void check_loop_times(const std::string& context, const ParsedStream& s)
+    void check_loop_times(SongPlace context, const ParsedStream& s)
     {
         for (size_t i = 0; i < s.stream.events.size(); ++i) {
             const Event& e = s.stream.events[i].event;
             if (e.op != Op::loop_start || e.operand == 1) continue;
             if (!takes_time(s, i + 1, static_cast<size_t>(s.match[i])))
-                report(context, s.stream.events[i].pos,
+                report(context, s.stream.events[i].pos, "timeless-loop",
                        "loop body takes no time, so the channel would never leave the tick");
         }
     }
 
-    struct Walk {
-        int channel;
-        int pattern;  // -1 in the channel's own stream
-        std::string context() const
-        {
-            return pattern < 0 ? channel_name(channel)
-                               : pattern_name(pattern) + " (called from " +
-                                     channel_name(channel) + ")";
-        }
-    };
-
-    void check_pitch(const Walk& w, const StreamEvent& se, const PitchStates& states)
+    void check_pitch(SongPlace w, const StreamEvent& se, const PitchStates& states)
     {
         const int n = nibble_high(se.event.byte);
         for (int o = 0; o < 16; ++o) {
@@ -220,7 +207,7 @@ struct Checker {
                 const int transpose = static_cast<int>(t) - 128;
                 const int index = 12 * o + n + transpose;
                 if (index >= 0 && index < NOTE_COUNT) continue;
-                report(w.context(), se.pos,
+                report(w, se.pos, "pitch-range",
                        "pitch index " + std::to_string(index) + " is outside 0..71 (octave " +
                            std::to_string(o) + ", note " + std::to_string(n) + ", transpose " +
                            std::to_string(transpose) + ")");
@@ -232,7 +219,7 @@ struct Checker {
     // Plays events [begin, end) of a stream on the states, checking the
     // rules that depend on the channel: pitch range, the drum channel's
     // octave and instrument, and loop depth through pattern calls.
-    void walk(const Walk& w, const ParsedStream& s, size_t begin, size_t end, int depth,
+    void walk(SongPlace w, const ParsedStream& s, size_t begin, size_t end, int depth,
               PitchStates& states)
     {
         for (size_t i = begin; i < end; ++i) {
@@ -241,7 +228,7 @@ struct Checker {
             switch (e.op) {
             case Op::octave:
                 if (w.channel == TARQ_DRUM_CHANNEL && nibble_low(e.byte) > 6)
-                    report(w.context(), se.pos,
+                    report(w, se.pos, "drum-octave",
                            "drum octave " + std::to_string(nibble_low(e.byte)) +
                                " is outside 0..6");
                 states.set_octave(nibble_low(e.byte));
@@ -254,7 +241,7 @@ struct Checker {
                 break;
             case Op::instrument:
                 if (w.channel == TARQ_DRUM_CHANNEL)
-                    report(w.context(), se.pos, "instrument on the drum channel");
+                    report(w, se.pos, "drum-instrument", "instrument on the drum channel");
                 break;
             case Op::loop_start: {
                 const size_t close = static_cast<size_t>(s.match[i]);
@@ -272,7 +259,7 @@ struct Checker {
                 const ParsedStream& called = patterns[e.operand];
                 if (!called.sound) break;
                 if (depth + called.max_depth > SONG_LOOP_LEVELS)
-                    report(w.context(), se.pos,
+                    report(w, se.pos, "loop-depth",
                            "loops nest deeper than 5 counting those of pattern " +
                                std::to_string(e.operand));
                 walk({w.channel, e.operand}, called, 0, called.stream.events.size(), depth,
@@ -291,13 +278,13 @@ struct Checker {
             const uint16_t entry = song_table_entry(block, SONG_CHANNELS + p);
             if (entry == 0) continue;  // not defined
             if (!entry_inside(entry)) {
-                report(pattern_name(p), 2 * (SONG_CHANNELS + p), outside_message(entry));
+                report({-1, p}, 2 * (SONG_CHANNELS + p), "outside-streams", outside_message(entry));
                 continue;
             }
-            patterns[p] = parse(pattern_name(p), entry, true);
+            patterns[p] = parse({-1, p}, entry, true);
         }
         for (int p = 0; p < SONG_PATTERNS; ++p)
-            if (patterns[p].sound) check_loop_times(pattern_name(p), patterns[p]);
+            if (patterns[p].sound) check_loop_times({-1, p}, patterns[p]);
     }
 
     // Calls must reach a defined pattern.
@@ -307,7 +294,7 @@ struct Checker {
             if (se.event.op != Op::pattern_call || se.event.operand >= SONG_PATTERNS) continue;
             const uint16_t entry = song_table_entry(block, SONG_CHANNELS + se.event.operand);
             if (!entry_inside(entry))
-                report(channel_name(c), se.pos,
+                report({c, -1}, se.pos, "undefined-pattern",
                        "calls pattern " + std::to_string(se.event.operand) + ", which " +
                            outside_message(entry));
         }
@@ -315,10 +302,10 @@ struct Checker {
 
     void check_channel(int c)
     {
-        const std::string context = channel_name(c);
+        const SongPlace context{c, -1};
         const uint16_t entry = song_table_entry(block, static_cast<unsigned>(c));
         if (!entry_inside(entry)) {
-            report(context, 2 * static_cast<uint32_t>(c), outside_message(entry));
+            report(context, 2 * static_cast<uint32_t>(c), "outside-streams", outside_message(entry));
             return;
         }
         channels[c] = parse(context, entry, false);
@@ -327,7 +314,7 @@ struct Checker {
         const ParsedStream& s = channels[c];
         check_loop_times(context, s);
         if (!takes_time(s, 0, s.stream.events.size()))
-            report(context, entry, "channel stream takes no time before it starts over");
+            report(context, entry, "timeless-channel", "channel stream takes no time before it starts over");
 
         // The channel starts over with the octave and transposition it ended
         // with, so play it until no new state turns up at its start.
@@ -343,9 +330,17 @@ struct Checker {
 
 }  // namespace
 
+std::string song_place_name(const SongPlace& place)
+{
+    const std::string channel = "channel " + std::to_string(place.channel);
+    const std::string pattern = "pattern " + std::to_string(place.pattern);
+    if (place.pattern < 0) return place.channel < 0 ? "song" : channel;
+    return place.channel < 0 ? pattern : pattern + " (called from " + channel + ")";
+}
+
 std::string format_song_error(const SongError& error)
 {
-    return error.context + ", offset " + hex4(error.offset) + ": " + error.message;
+    return song_place_name(error.place) + ", offset " + hex4(error.offset) + ": " + error.message;
 }
 
 bool decode_stream(const uint8_t* block, size_t size, uint32_t start, Stream& stream)
@@ -369,11 +364,11 @@ bool decode_stream(const uint8_t* block, size_t size, uint32_t start, Stream& st
 std::vector<SongError> check_song(const uint8_t* block, size_t size)
 {
     if (size < SONG_HEADER_SIZE)
-        return {{"song", 0,
+        return {{{}, 0, "block-size",
                  "block of " + std::to_string(size) +
                      " bytes is shorter than its 112-byte offset table"}};
     if (size > SONG_MAX_SIZE)
-        return {{"song", static_cast<uint32_t>(SONG_MAX_SIZE),
+        return {{{}, static_cast<uint32_t>(SONG_MAX_SIZE), "block-size",
                  "block of " + std::to_string(size) +
                      " bytes is larger than the 65536 bytes that 16-bit offsets reach"}};
     Checker checker{block, size, {}, {}, {}, {}};

@@ -8,11 +8,23 @@
 
 #include "song/bytecode.h"
 
-struct SongError {
-    std::string context;  // "song", "channel 3", "pattern 5 (called from channel 7)"
-    uint32_t offset;      // byte offset in the block
-    std::string message;  // the rule broken
+// Where a broken rule sits: a channel's own stream (pattern -1), a pattern
+// on its own (channel -1), a pattern as a channel plays it, or the song's
+// layout (both -1).
+struct SongPlace {
+    int channel = -1;
+    int pattern = -1;
 };
+
+struct SongError {
+    SongPlace place;
+    uint32_t offset;      // byte offset in the block
+    std::string rule;     // short name of the rule, e.g. "loop-depth"
+    std::string message;  // what is wrong
+};
+
+// "song", "channel 3", "pattern 5", "pattern 5 (called from channel 7)"
+std::string song_place_name(const SongPlace& place);
 
 // "channel 3, offset 0x04A2: MESSAGE"
 std::string format_song_error(const SongError& error);

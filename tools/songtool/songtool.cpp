@@ -1,5 +1,6 @@
 #include "songtool.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -9,7 +10,9 @@
 #include "song_asm.h"
 #include "song_check.h"
 #include "song_disasm.h"
+#include "song_findings.h"
 #include "song_info.h"
+#include "song_roll.h"
 
 namespace {
 
@@ -18,9 +21,12 @@ constexpr int EXIT_USAGE = 2;
 
 const char* const USAGE =
     "usage: songtool asm SONG.txt -o OUT [--cpp]   assemble (--cpp: as C++ source)\n"
-    "       songtool disasm SONG.bin               print the song in notation\n"
-    "       songtool check SONG.bin                check the song's rules\n"
-    "       songtool info SONG.bin                 per-channel summary and timing\n";
+    "       songtool disasm SONG                   print the song in notation\n"
+    "       songtool check SONG [--json]           check the song's rules (--json: findings\n"
+    "                                              as a JSON list on standard output)\n"
+    "       songtool info SONG                     per-channel summary and timing\n"
+    "       songtool roll SONG -o ROLL.svg|.png    draw the song as a piano roll\n"
+    "SONG is a song in the notation or an assembled block.\n";
 
 bool read_file(const std::string& path, std::string& content)
 {
@@ -28,6 +34,15 @@ bool read_file(const std::string& path, std::string& content)
     if (!in) return false;
     content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
+}
+
+// Notation is text; a block's offset table and rests are control bytes.
+bool is_notation(const std::string& content)
+{
+    return std::none_of(content.begin(), content.end(), [](char ch) {
+        const auto b = static_cast<unsigned char>(ch);
+        return (b < 0x20 && b != '\t' && b != '\n' && b != '\r') || b == 0x7F;
+    });
 }
 
 std::string cpp_source(const std::vector<uint8_t>& block, const std::string& from)
@@ -43,40 +58,107 @@ std::string cpp_source(const std::vector<uint8_t>& block, const std::string& fro
     return text + "\n};\nconst uint32_t tarq_data_size = sizeof tarq_data;\n";
 }
 
-int assemble(const std::vector<std::string>& args, std::ostream& err)
-{
-    std::string input, output;
-    bool cpp = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "-o" && i + 1 < args.size()) output = args[++i];
-        else if (args[i] == "--cpp") cpp = true;
-        else if (input.empty() && args[i][0] != '-') input = args[i];
-        else return err << USAGE, EXIT_USAGE;
-    }
-    if (input.empty() || output.empty()) return err << USAGE, EXIT_USAGE;
-    std::string source;
-    if (!read_file(input, source)) return err << "songtool: cannot read " << input << '\n', EXIT_USAGE;
+// A song file read as notation (assembled and checked) or as a block
+// (checked): its block and what is wrong with it.
+struct LoadedSong {
     std::vector<uint8_t> block;
-    std::vector<std::string> errors;
-    if (!assemble_song(source, input, block, errors)) {
-        for (const std::string& e : errors) err << e << '\n';
-        return EXIT_INVALID;
+    std::vector<Finding> findings;
+    bool from_notation = false;
+};
+
+// False if the file cannot be read (reported on `err`).
+bool load_song(const std::string& path, LoadedSong& song, std::ostream& err)
+{
+    std::string content;
+    if (!read_file(path, content)) {
+        err << "songtool: cannot read " << path << '\n';
+        return false;
     }
-    std::ofstream out(output, std::ios::binary);
-    if (cpp) out << cpp_source(block, input);
+    song.from_notation = is_notation(content);
+    if (song.from_notation) {
+        assemble_song(content, path, song.block, song.findings);
+        return true;
+    }
+    song.block.assign(content.begin(), content.end());
+    for (const SongError& e : check_song(song.block.data(), song.block.size()))
+        song.findings.push_back({path, 0, 0, true, e});
+    return true;
+}
+
+void report(const std::vector<Finding>& findings, std::ostream& err)
+{
+    for (const Finding& f : findings) err << format_finding(f) << '\n';
+}
+
+// Splits the arguments after the command into one SONG, `-o FILE` and the
+// flags in `allowed`; false on anything else.
+struct Arguments {
+    std::string song, output;
+    std::vector<std::string> flags;
+};
+bool parse_arguments(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
+                     bool takes_output, Arguments& parsed)
+{
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (takes_output && a == "-o" && i + 1 < args.size() && parsed.output.empty())
+            parsed.output = args[++i];
+        else if (std::find(allowed.begin(), allowed.end(), a) != allowed.end())
+            parsed.flags.push_back(a);
+        else if (parsed.song.empty() && !a.empty() && a[0] != '-')
+            parsed.song = a;
+        else
+            return false;
+    }
+    return !parsed.song.empty() && (!takes_output || !parsed.output.empty());
+}
+
+bool has_flag(const Arguments& a, const std::string& flag)
+{
+    return std::find(a.flags.begin(), a.flags.end(), flag) != a.flags.end();
+}
+
+int assemble(const Arguments& a, std::ostream& err)
+{
+    std::string source;
+    if (!read_file(a.song, source)) return err << "songtool: cannot read " << a.song << '\n', EXIT_USAGE;
+    std::vector<uint8_t> block;
+    std::vector<Finding> findings;
+    if (!assemble_song(source, a.song, block, findings)) return report(findings, err), EXIT_INVALID;
+    std::ofstream out(a.output, std::ios::binary);
+    if (has_flag(a, "--cpp")) out << cpp_source(block, a.song);
     else out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
     out.close();
-    if (!out) return err << "songtool: cannot write " << output << '\n', EXIT_USAGE;
+    if (!out) return err << "songtool: cannot write " << a.output << '\n', EXIT_USAGE;
     return 0;
 }
 
-// Reports the rule violations of a song file; true if there are none.
-bool report_check(const std::string& path, const std::string& block, std::ostream& err)
+int disassemble(const LoadedSong& song, const std::string& path, std::ostream& out,
+                std::ostream& err)
 {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
-    const std::vector<SongError> errors = check_song(bytes, block.size());
-    for (const SongError& e : errors) err << path << ": error: " << format_song_error(e) << '\n';
-    return errors.empty();
+    // A block is written out broken or not; notation must assemble first.
+    if (song.from_notation && !song.findings.empty()) return report(song.findings, err), EXIT_INVALID;
+    std::string text, error;
+    if (!disassemble_song(song.block.data(), song.block.size(), text, error))
+        return err << path << ": error: " << error << '\n', EXIT_INVALID;
+    out << text;
+    return 0;
+}
+
+int check(const LoadedSong& song, const Arguments& a, std::ostream& out, std::ostream& err)
+{
+    if (has_flag(a, "--json")) out << findings_json(song.findings);
+    else if (!song.findings.empty()) report(song.findings, err);
+    else out << a.song << ": valid song, " << song.block.size() << " bytes\n";
+    return song.findings.empty() ? 0 : EXIT_INVALID;
+}
+
+int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
+{
+    const Roll r = observe_roll(song.block.data(), song.block.size());
+    std::string error;
+    if (!draw_roll(r, a.song, a.output, error)) return err << "songtool: " << error << '\n', EXIT_USAGE;
+    return 0;
 }
 
 }  // namespace
@@ -85,24 +167,21 @@ int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::
 {
     if (args.empty()) return err << USAGE, EXIT_USAGE;
     const std::string& command = args[0];
-    if (command == "asm") return assemble(args, err);
-    if (args.size() != 2 || (command != "disasm" && command != "check" && command != "info"))
-        return err << USAGE, EXIT_USAGE;
+    Arguments a;
+    const bool takes_output = command == "asm" || command == "roll";
+    const std::vector<std::string> flags = command == "asm"     ? std::vector<std::string>{"--cpp"}
+                                           : command == "check" ? std::vector<std::string>{"--json"}
+                                                                : std::vector<std::string>{};
+    const bool known = takes_output || command == "disasm" || command == "check" || command == "info";
+    if (!known || !parse_arguments(args, flags, takes_output, a)) return err << USAGE, EXIT_USAGE;
+    if (command == "asm") return assemble(a, err);
 
-    const std::string& path = args[1];
-    std::string block;
-    if (!read_file(path, block)) return err << "songtool: cannot read " << path << '\n', EXIT_USAGE;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
-
-    if (command == "disasm") {
-        std::string text, error;
-        if (!disassemble_song(bytes, block.size(), text, error))
-            return err << path << ": error: " << error << '\n', EXIT_INVALID;
-        out << text;
-        return 0;
-    }
-    if (!report_check(path, block, err)) return EXIT_INVALID;
-    if (command == "info") out << song_info(bytes, block.size());
-    else out << path << ": valid song, " << block.size() << " bytes\n";
+    LoadedSong song;
+    if (!load_song(a.song, song, err)) return EXIT_USAGE;
+    if (command == "disasm") return disassemble(song, a.song, out, err);
+    if (command == "check") return check(song, a, out, err);
+    if (!song.findings.empty()) return report(song.findings, err), EXIT_INVALID;
+    if (command == "info") out << song_info(song.block.data(), song.block.size());
+    else return roll(song, a, err);
     return 0;
 }

@@ -1,0 +1,115 @@
+#include "song_roll.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "driver/render.h"
+#include "data/tables.h"
+#include "song/tarq.h"
+#include "song_info.h"
+
+namespace {
+
+// The run being watched; the interpreter's hook has no context argument.
+struct Watch {
+    const uint8_t* block = nullptr;
+    size_t size = 0;
+    uint32_t tick = 0;
+    Roll* roll = nullptr;
+    std::array<std::optional<size_t>, SONG_CHANNELS> sounding;  // index into roll->notes
+};
+Watch watch;
+
+void close_note(int c)
+{
+    if (!watch.sounding[c]) return;
+    watch.roll->notes[*watch.sounding[c]].end = watch.tick;
+    watch.sounding[c].reset();
+}
+
+void oscillator_note(int c, const Event& e)
+{
+    const int pitch = 12 * tarq_octave[c] + nibble_high(e.byte) + tarq_transpose[c];
+    int tied_from = -1;
+    if (tarq_tie_flag[c] != 0 && watch.sounding[c]) {
+        tied_from = watch.roll->notes[*watch.sounding[c]].pitch;
+        if (tied_from == pitch) return;  // one longer note
+    }
+    close_note(c);
+    watch.sounding[c] = watch.roll->notes.size();
+    watch.roll->notes.push_back({c, watch.tick, watch.tick, pitch, tied_from});
+}
+
+// Sees each event before the interpreter acts on it, with the channel's
+// state (octave, transposition, pending tie) as the event will find it.
+void on_event(int c, uint16_t pos)
+{
+    Event e;
+    if (!decode_event(watch.block, watch.size, pos, e)) return;
+    Roll& roll = *watch.roll;
+    switch (e.op) {
+    case Op::note:
+        if (c != TARQ_DRUM_CHANNEL) oscillator_note(c, e);
+        else if (tarq_tie_flag[c] == 0)  // a tied drum note does not strike
+            roll.hits.push_back({watch.tick, (nibble_high(e.byte) - 1) % DRUM_SAMPLE_COUNT});
+        break;
+    case Op::rest:
+        close_note(c);
+        break;
+    case Op::tempo:
+        if (roll.tempos.back().tick == watch.tick) roll.tempos.back().value = e.operand;
+        else if (roll.tempos.back().value != e.operand) roll.tempos.push_back({watch.tick, e.operand});
+        break;
+    case Op::pattern_call:
+        roll.calls.push_back({watch.tick, c, e.operand});
+        break;
+    default:
+        break;
+    }
+}
+
+// Ticks the roll covers: through one bar of the last closing hold when
+// every channel reaches one, else as far as songrender plays.
+uint32_t roll_length(const std::array<HoldTime, SONG_CHANNELS>& holds, uint32_t ticks_played)
+{
+    uint32_t last = 0;
+    for (const HoldTime& h : holds) {
+        if (!h.reached) return ticks_played;
+        last = std::max(last, h.tick);
+    }
+    return std::min(ticks_played, last + ROLL_TICKS_PER_BAR);
+}
+
+}  // namespace
+
+Roll observe_roll(const uint8_t* block, size_t size)
+{
+    Roll roll;
+    const auto holds = closing_hold_times(block, size, SONG_FRAMES);
+    for (int c = 0; c < SONG_CHANNELS; ++c)
+        roll.hold_tick[c] = holds[c].reached ? static_cast<int64_t>(holds[c].tick) : -1;
+
+    render_reset();
+    tarq_load(block);
+    roll.tempos.push_back({0, tick_speed / 14});
+    watch = {block, size, 0, &roll, {}};
+    tarq_event_hook = on_event;
+    uint32_t ticks = 0;
+    for (uint32_t frame = 0; frame < SONG_FRAMES; ++frame) {
+        const bool ticks_now = tick_counter == 0;
+        tarq();
+        if (ticks_now) watch.tick = ++ticks;
+    }
+    tarq_event_hook = nullptr;
+    roll.end_tick = roll_length(holds, ticks);
+    for (int c = 0; c < SONG_CHANNELS; ++c) close_note(c);
+    // Drop what lies past the end, and notes replaced within their own tick
+    // (length 0), which are never heard.
+    for (RollNote& n : roll.notes) n.end = std::min(n.end, roll.end_tick);
+    std::erase_if(roll.notes, [](const RollNote& n) { return n.end <= n.start; });
+    std::erase_if(roll.hits, [&](const RollHit& h) { return h.tick >= roll.end_tick; });
+    std::erase_if(roll.tempos, [&](const RollTempo& t) { return t.tick >= roll.end_tick && t.tick > 0; });
+    std::erase_if(roll.calls, [&](const RollCall& c) { return c.tick >= roll.end_tick; });
+    watch = {};
+    return roll;
+}

@@ -1,0 +1,57 @@
+// The piano roll: what the interpreter plays, tick by tick, and its picture.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "song/bytecode.h"
+
+constexpr uint32_t ROLL_TICKS_PER_BAR = 128;  // a whole note
+constexpr uint32_t ROLL_TICKS_PER_BEAT = 32;  // a quarter note
+
+struct RollNote {
+    int channel;
+    uint32_t start, end;  // ticks; the note sounds from start until end
+    int pitch;            // index into the note table
+    int tied_from;        // pitch of the note it continues (a tie to another pitch), or -1
+};
+
+struct RollHit {
+    uint32_t tick;
+    int sample;  // drum sample 0..9
+};
+
+struct RollTempo {
+    uint32_t tick;
+    int value;  // a tick every 14 value + 1 frames
+};
+
+struct RollCall {
+    uint32_t tick;
+    int channel;
+    int pattern;
+};
+
+struct Roll {
+    std::vector<RollNote> notes;
+    std::vector<RollHit> hits;
+    std::vector<RollTempo> tempos;  // the first one is in force from tick 0
+    std::vector<RollCall> calls;
+    std::array<int64_t, SONG_CHANNELS> hold_tick;  // -1: no closing hold reached
+    uint32_t end_tick = 0;                         // the roll covers ticks 0 .. end_tick-1
+};
+
+// Plays the song with the interpreter and notes what every channel does,
+// until every channel with a closing hold has reached it plus one bar of
+// the hold, or for as long as songrender plays. The block must pass
+// check_song. Leaves the voice and song state as the run left it.
+Roll observe_roll(const uint8_t* block, size_t size);
+
+// Draws the roll, headed by `title`, into `path`: SVG if it ends in ".svg", PNG if ".png".
+// False with a message in `error` otherwise or if the file cannot be
+// written. Scale: one pixel per tick (128 per bar), 5 per semitone, whole
+// octaves from c.
+bool draw_roll(const Roll& roll, const std::string& title, const std::string& path,
+               std::string& error);
