@@ -5,7 +5,6 @@
 // build).
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <random>
 
 #include "song_asm.h"
@@ -56,9 +55,10 @@ TEST(SongFuzz, DecoderCheckerAndInterpreterSurviveMutatedSongs)
     std::vector<Block> seeds;
     for (const TestSong& song : test_songs()) seeds.push_back(assemble_ok(song.text));
     std::mt19937 rng(20240611);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    int tried = 0, accepted = 0;
-    for (; tried < 20000 && std::chrono::steady_clock::now() < deadline; ++tried) {
+    // A fixed, seeded count: the same mutants on every machine, fast or
+    // emulated.
+    int accepted = 0;
+    for (int tried = 0; tried < 5000; ++tried) {
         const Block block = tried % 5 == 4 ? random_block(rng)
                                            : mutate(seeds[rng() % seeds.size()], rng);
         const bool valid = check_song(block.data(), block.size()).empty();
@@ -79,7 +79,6 @@ TEST(SongFuzz, DecoderCheckerAndInterpreterSurviveMutatedSongs)
         }
     }
     render_reset();
-    EXPECT_GT(tried, 500);
     EXPECT_GT(accepted, 50);  // the interpreter did get to play mutants
 }
 
