@@ -60,6 +60,28 @@ void filter_block(FilterStage& stage, float* block, uint32_t length)
     }
 }
 
+void filter_chain_block(FilterStage* stages, int count, float* block, uint32_t length)
+{
+    uint32_t f = 0;
+    // A stream's first frame takes each stage's own start.
+    for (; f < length / 2 && !stages[count - 1].started; ++f)
+        for (int r = 0; r < count; ++r) filter_block(stages[r], block + 2 * f, 2);
+    for (; f < length / 2; ++f) {
+        for (int side = 0; side < 2; ++side) {
+            float x = block[2 * f + side];
+            for (int r = 0; r < count; ++r) {
+                FilterStage& stage = stages[r];
+                const float y = filter_step(stage.type, stage.alpha, x, stage.last_input[side],
+                                            stage.last_output[side]);
+                stage.last_input[side] = x;
+                stage.last_output[side] = y;
+                x = blend_wet_dry(stage.mix, y, x);
+            }
+            block[2 * f + side] = x;
+        }
+    }
+}
+
 void filter_process(float* buffer, uint32_t length, int type, float mix, float cutoff)
 {
     FilterStage stage = filter_start(type, mix, cutoff);
