@@ -1,5 +1,7 @@
 #include "fx/filter.h"
 
+#include <cstring>
+
 #include "fx/blend.h"
 #include "fx/buffers.h"
 
@@ -60,24 +62,70 @@ void filter_block(FilterStage& stage, float* block, uint32_t length)
     }
 }
 
+namespace {
+
+// Left and right side of a frame as one pair of lanes; each lane rounds as
+// the single-sample step does.
+using SidePair = float __attribute__((vector_size(8)));
+using SidePairWide = double __attribute__((vector_size(16)));
+
+struct ChainStage {
+    SidePair last_input, last_output;
+    SidePair waiting;  // the frame this stage takes next
+    float alpha, mix;
+    double dry_weight;  // 1 - mix, in double as the blend works it
+    bool low_pass;
+};
+
+inline SidePair chain_step(ChainStage& s, SidePair x)
+{
+    const SidePair y = s.low_pass ? s.last_output + (x - s.last_output) * s.alpha
+                                  : ((x + s.last_output) - s.last_input) * s.alpha;
+    s.last_input = x;
+    s.last_output = y;
+    const SidePair wet_share = s.mix * y;
+    const SidePairWide dry_share = __builtin_convertvector(x, SidePairWide) * s.dry_weight;
+    return __builtin_convertvector(__builtin_convertvector(wet_share, SidePairWide) + dry_share, SidePair);
+}
+
+}  // namespace
+
 void filter_chain_block(FilterStage* stages, int count, float* block, uint32_t length)
 {
-    uint32_t f = 0;
+    uint32_t frames = length / 2;
     // A stream's first frame takes each stage's own start.
-    for (; f < length / 2 && !stages[count - 1].started; ++f)
-        for (int r = 0; r < count; ++r) filter_block(stages[r], block + 2 * f, 2);
-    for (; f < length / 2; ++f) {
+    for (; frames > 0 && !stages[count - 1].started; --frames, block += 2)
+        for (int r = 0; r < count; ++r) filter_block(stages[r], block, 2);
+
+    ChainStage chain[FILTER_CHAIN_MAX];
+    for (int r = 0; r < count; ++r) {
+        const FilterStage& s = stages[r];
+        ChainStage& c = chain[r];
+        c.last_input = SidePair{s.last_input[0], s.last_input[1]};
+        c.last_output = SidePair{s.last_output[0], s.last_output[1]};
+        c.waiting = SidePair{0.0f, 0.0f};
+        c.alpha = s.alpha;
+        c.mix = s.mix;
+        c.dry_weight = 1.0 - static_cast<double>(s.mix);
+        c.low_pass = s.type == FILTER_LOW_PASS;
+    }
+    // A software pipeline: at step i stage r works on frame i - r, so the
+    // stages' serial recurrences overlap instead of following one another.
+    const uint32_t steps = frames == 0 ? 0 : frames + static_cast<uint32_t>(count) - 1;
+    for (uint32_t i = 0; i < steps; ++i) {
+        if (i < frames) std::memcpy(&chain[0].waiting, block + 2 * i, sizeof(SidePair));
+        for (int r = count - 1; r >= 0; --r) {
+            const uint32_t u = static_cast<uint32_t>(r);
+            if (i < u || i - u >= frames) continue;  // filling or draining the pipeline
+            const SidePair y = chain_step(chain[r], chain[r].waiting);
+            if (r + 1 < count) chain[r + 1].waiting = y;
+            else std::memcpy(block + 2 * (i - u), &y, sizeof y);
+        }
+    }
+    for (int r = 0; r < count; ++r) {
         for (int side = 0; side < 2; ++side) {
-            float x = block[2 * f + side];
-            for (int r = 0; r < count; ++r) {
-                FilterStage& stage = stages[r];
-                const float y = filter_step(stage.type, stage.alpha, x, stage.last_input[side],
-                                            stage.last_output[side]);
-                stage.last_input[side] = x;
-                stage.last_output[side] = y;
-                x = blend_wet_dry(stage.mix, y, x);
-            }
-            block[2 * f + side] = x;
+            stages[r].last_input[side] = chain[r].last_input[side];
+            stages[r].last_output[side] = chain[r].last_output[side];
         }
     }
 }

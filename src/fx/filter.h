@@ -33,6 +33,8 @@ void filter_block(FilterStage& stage, float* block, uint32_t length);
 // filter_block on each stage in turn would, but in one pass: each frame goes
 // through every stage before the next frame enters, so the stages' serial
 // recurrences overlap and no stage's output needs storing.
+// count is at most FILTER_CHAIN_MAX.
+constexpr int FILTER_CHAIN_MAX = 16;
 void filter_chain_block(FilterStage* stages, int count, float* block, uint32_t length);
 
 // length: number of floats (twice the frames). mix: share of the filtered signal.
