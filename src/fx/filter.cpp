@@ -90,15 +90,38 @@ inline SidePair chain_step(ChainStage& s, SidePair x)
 
 }  // namespace
 
-void filter_chain_block(FilterStage* stages, int count, float* block, uint32_t length)
+namespace {
+
+// Step i of the pipeline over frames 0 .. frames-1: stage r on frame i - r.
+// Stages go from the last to the first, so each takes the frame the stage
+// before it finished in the previous step.
+template <bool FILLING_OR_DRAINING>
+inline void pipeline_step(ChainStage (&chain)[FILTER_CHAIN_LENGTH], float* block, uint32_t frames,
+                          uint32_t i)
+{
+    if (!FILLING_OR_DRAINING || i < frames) std::memcpy(&chain[0].waiting, block + 2 * i, sizeof(SidePair));
+#pragma GCC unroll 16
+    for (int r = FILTER_CHAIN_LENGTH - 1; r >= 0; --r) {
+        const auto u = static_cast<uint32_t>(r);
+        if (FILLING_OR_DRAINING && (i < u || i - u >= frames)) continue;
+        const SidePair y = chain_step(chain[r], chain[r].waiting);
+        if (r + 1 < FILTER_CHAIN_LENGTH) chain[r + 1].waiting = y;
+        else std::memcpy(block + 2 * (i - u), &y, sizeof y);
+    }
+}
+
+}  // namespace
+
+void filter_chain_block(FilterStage (&stages)[FILTER_CHAIN_LENGTH], float* block, uint32_t length)
 {
     uint32_t frames = length / 2;
     // A stream's first frame takes each stage's own start.
-    for (; frames > 0 && !stages[count - 1].started; --frames, block += 2)
-        for (int r = 0; r < count; ++r) filter_block(stages[r], block, 2);
+    for (; frames > 0 && !stages[FILTER_CHAIN_LENGTH - 1].started; --frames, block += 2)
+        for (FilterStage& stage : stages) filter_block(stage, block, 2);
+    if (frames == 0) return;
 
-    ChainStage chain[FILTER_CHAIN_MAX];
-    for (int r = 0; r < count; ++r) {
+    ChainStage chain[FILTER_CHAIN_LENGTH];
+    for (int r = 0; r < FILTER_CHAIN_LENGTH; ++r) {
         const FilterStage& s = stages[r];
         ChainStage& c = chain[r];
         c.last_input = SidePair{s.last_input[0], s.last_input[1]};
@@ -111,18 +134,13 @@ void filter_chain_block(FilterStage* stages, int count, float* block, uint32_t l
     }
     // A software pipeline: at step i stage r works on frame i - r, so the
     // stages' serial recurrences overlap instead of following one another.
-    const uint32_t steps = frames == 0 ? 0 : frames + static_cast<uint32_t>(count) - 1;
-    for (uint32_t i = 0; i < steps; ++i) {
-        if (i < frames) std::memcpy(&chain[0].waiting, block + 2 * i, sizeof(SidePair));
-        for (int r = count - 1; r >= 0; --r) {
-            const uint32_t u = static_cast<uint32_t>(r);
-            if (i < u || i - u >= frames) continue;  // filling or draining the pipeline
-            const SidePair y = chain_step(chain[r], chain[r].waiting);
-            if (r + 1 < count) chain[r + 1].waiting = y;
-            else std::memcpy(block + 2 * (i - u), &y, sizeof y);
-        }
-    }
-    for (int r = 0; r < count; ++r) {
+    constexpr uint32_t DEPTH = FILTER_CHAIN_LENGTH - 1;
+    const uint32_t steps = frames + DEPTH;
+    uint32_t i = 0;
+    for (; i < DEPTH; ++i) pipeline_step<true>(chain, block, frames, i);
+    for (; i < frames; ++i) pipeline_step<false>(chain, block, frames, i);
+    for (; i < steps; ++i) pipeline_step<true>(chain, block, frames, i);
+    for (int r = 0; r < FILTER_CHAIN_LENGTH; ++r) {
         for (int side = 0; side < 2; ++side) {
             stages[r].last_input[side] = chain[r].last_input[side];
             stages[r].last_output[side] = chain[r].last_output[side];

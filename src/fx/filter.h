@@ -33,9 +33,9 @@ void filter_block(FilterStage& stage, float* block, uint32_t length);
 // filter_block on each stage in turn would, but in one pass: each frame goes
 // through every stage before the next frame enters, so the stages' serial
 // recurrences overlap and no stage's output needs storing.
-// count is at most FILTER_CHAIN_MAX.
-constexpr int FILTER_CHAIN_MAX = 16;
-void filter_chain_block(FilterStage* stages, int count, float* block, uint32_t length);
+// The chain is as long as the master equaliser's.
+constexpr int FILTER_CHAIN_LENGTH = 12;
+void filter_chain_block(FilterStage (&stages)[FILTER_CHAIN_LENGTH], float* block, uint32_t length);
 
 // length: number of floats (twice the frames). mix: share of the filtered signal.
 void filter_process(float* buffer, uint32_t length, int type, float mix, float cutoff);

@@ -89,7 +89,7 @@ MasterEqualiser master_equaliser_start()
 void master_equalise(float* master, uint32_t length)
 {
     MasterEqualiser eq = master_equaliser_start();
-    filter_chain_block(eq.stages, EQ_STAGE_COUNT, master, length);
+    filter_chain_block(eq.stages, master, length);
 }
 
 float master_peak_of(const float* master, uint32_t length)
@@ -146,9 +146,9 @@ int16_t* master_to_song(float* master, uint32_t length)
 
 int post_render(float* master, std::clock_t start)
 {
+    // The equaliser has followed the last channel's mix already.
     std::puts("\nProcessing master EQ...");
     std::fflush(stdout);
-    master_equalise(master, SONG_SAMPLES);
 
     std::puts("Normalising track...\n");
     std::fflush(stdout);

@@ -28,7 +28,7 @@ void channel_effects(int k, float* buffer, uint32_t length);
 
 // The master equaliser: for each eq_data record, three low-pass/high-pass
 // pairs, worked as one chain of filter stages over a stream of blocks.
-constexpr int EQ_STAGE_COUNT = 12;
+constexpr int EQ_STAGE_COUNT = FILTER_CHAIN_LENGTH;
 struct MasterEqualiser {
     FilterStage stages[EQ_STAGE_COUNT];
 };
@@ -46,7 +46,7 @@ void master_normalise(float* master, int16_t* out, uint32_t length);
 // own first half (it is not needed afterwards), and returns them.
 int16_t* master_to_song(float* master, uint32_t length);
 
-// The stage after the channels are mixed into master (whole song, taken
-// with take_floats): equaliser, normalisation, WAV file and playback.
+// The stage after the channels are mixed into master and equalised (whole
+// song, taken with take_floats): normalisation, WAV file and playback.
 // Frees master. Returns the program's exit status.
 int post_render(float* master, std::clock_t start);
