@@ -15,47 +15,39 @@
 // channel: one renders and converts, one delays, and this one reverbs and
 // mixes into the master. When the renderer has handed over its last block it
 // follows the mix of the last channel with the master equaliser. On a
-// two-core board the three share the cores; the bounded queues keep memory
-// to a few blocks.
+// two-core board the three share the cores; a ring of a few blocks between
+// them keeps memory small.
 
 namespace {
 
-constexpr int SLOT_COUNT = 4;  // blocks a stage may run ahead of the next
+constexpr uint32_t SLOT_COUNT = 6;  // blocks in flight between the threads
 
 struct Slot {
     float samples[2 * RENDER_BLOCK_FRAMES];
     uint32_t frames;
 };
 
-// A bounded queue of blocks from one thread to the next, in order.
-class BlockQueue {
+// A ring of blocks that pass three stages in order: rendered, delayed,
+// mixed. Each stage takes the slots in turn as the stage before releases
+// them; the renderer waits for a slot the mixer has freed.
+enum Stage { RENDERED = 0, DELAYED = 1, MIXED = 2 };
+
+class BlockRing {
 public:
-    Slot& free_slot()
+    // The next slot for stage s, once the stage before has done it.
+    Slot& next(Stage s)
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return filled_ < SLOT_COUNT; });
-        return slots_[(next_read_ + filled_) % SLOT_COUNT];
+        changed_.wait(lock, [&] {
+            return s == RENDERED ? done_[RENDERED] - done_[MIXED] < SLOT_COUNT : done_[s] < done_[s - 1];
+        });
+        return slots_[done_[s] % SLOT_COUNT];
     }
 
-    void publish()
+    void finish(Stage s)
     {
         std::lock_guard lock(mutex_);
-        ++filled_;
-        changed_.notify_all();
-    }
-
-    Slot& next_filled()
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return filled_ > 0; });
-        return slots_[next_read_];
-    }
-
-    void release()
-    {
-        std::lock_guard lock(mutex_);
-        next_read_ = (next_read_ + 1) % SLOT_COUNT;
-        --filled_;
+        ++done_[s];
         changed_.notify_all();
     }
 
@@ -63,8 +55,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     Slot slots_[SLOT_COUNT];
-    int next_read_ = 0;
-    int filled_ = 0;
+    uint64_t done_[3] = {0, 0, 0};  // blocks each stage has finished
 };
 
 // How many samples of the master hold their final mix.
@@ -91,7 +82,7 @@ private:
 };
 
 struct Pipeline {
-    BlockQueue rendered, delayed;
+    BlockRing blocks;
     MixProgress mixed;
     DelayRun delays[RENDER_CHANNELS] = {};
     float* master = nullptr;
@@ -109,11 +100,11 @@ void render_and_equalise(Pipeline& p)
     for (int k = 0; k < RENDER_CHANNELS; ++k) {
         render_channel_start();
         for (uint32_t done = 0; done < SONG_FRAMES; done += block_frames(done)) {
-            Slot& slot = p.rendered.free_slot();
+            Slot& slot = p.blocks.next(RENDERED);
             slot.frames = block_frames(done);
             render_channel_block(k, slot.frames);
             channel_to_float(k, slot.samples, slot.frames);
-            p.rendered.publish();
+            p.blocks.finish(RENDERED);
         }
     }
     MasterEqualiser eq = master_equaliser_start();
@@ -128,14 +119,10 @@ void delay_channels(Pipeline& p)
 {
     for (int k = 0; k < RENDER_CHANNELS; ++k) {
         for (uint32_t done = 0; done < SONG_FRAMES;) {
-            Slot& in = p.rendered.next_filled();
-            Slot& out = p.delayed.free_slot();
-            out.frames = in.frames;
-            std::memcpy(out.samples, in.samples, 2 * in.frames * sizeof(float));
-            p.rendered.release();
-            if (channel_has_delay(k)) delay_block(p.delays[k], out.samples, 2 * out.frames);
-            p.delayed.publish();
-            done += out.frames;
+            Slot& slot = p.blocks.next(DELAYED);
+            if (channel_has_delay(k)) delay_block(p.delays[k], slot.samples, 2 * slot.frames);
+            done += slot.frames;
+            p.blocks.finish(DELAYED);
         }
     }
 }
@@ -149,13 +136,13 @@ void reverb_and_mix(Pipeline& p, int k)
     const bool reverb = channel_has_reverb(k);
     if (reverb) channel_reverb_start(k);
     for (uint32_t done = 0; done < SONG_SAMPLES;) {
-        Slot& slot = p.delayed.next_filled();
+        Slot& slot = p.blocks.next(MIXED);
         const uint32_t length = 2 * slot.frames;
         if (reverb) reverb_block(slot.samples, length);
         float* into = p.master + done;
         for (uint32_t i = 0; i < length; ++i) into[i] = into[i] + slot.samples[i];
         done += length;
-        p.delayed.release();
+        p.blocks.finish(MIXED);
         if (k == RENDER_CHANNELS - 1) p.mixed.advance_to(done);
     }
     if (reverb) reverb_finish();
