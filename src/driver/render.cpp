@@ -1,5 +1,7 @@
 #include "driver/render.h"
 
+#include <algorithm>
+
 #include "song/instrument.h"
 #include "song/tarq.h"
 #include "voice/drum.h"
@@ -63,26 +65,66 @@ void render_channel_start()
     voice_setup();
 }
 
+namespace {
+
+// Frames from now in which channel k's LFO fade, sweep, the envelope clock
+// and the interpreter only count down: only the oscillator and its LFO
+// (or the drum) move.
+uint32_t quiet_frames(int k)
+{
+    uint32_t quiet = std::min<uint32_t>(tick_counter, mod_counter);
+    if (k != DRUM_CHANNEL) quiet = std::min({quiet, lfo_fade_quiet_frames(k), swp_quiet_frames(k)});
+    return quiet;
+}
+
+// The countdowns of those frames, taken at once.
+void count_down(int k, uint32_t frames)
+{
+    tick_counter = static_cast<uint16_t>(tick_counter - frames);
+    mod_counter = static_cast<uint8_t>(mod_counter - frames);
+    if (k == DRUM_CHANNEL) return;
+    lfo_fade_skip(k, frames);
+    swp_skip(k, frames);
+}
+
+// One frame of channel k with every step, in render_frame's order.
+void channel_frame(int k, int16_t* out)
+{
+    if (k == DRUM_CHANNEL) {
+        out[0] = out[1] = drum_step();
+        envelope_clock(0, -1);
+        tarq();
+        return;
+    }
+    const StereoSample s = osc_step(k);
+    out[0] = s.left;
+    out[1] = s.right;
+    lfo_step(k);
+    lfo_fade_step(k);
+    envelope_clock(k, k);
+    swp_step(k);
+    tarq();
+}
+
+}  // namespace
+
 void render_channel_block(int k, uint32_t frames)
 {
     int16_t (*out)[2] = channel_buffer_int[k];
-    if (k == DRUM_CHANNEL) {
-        for (uint32_t f = 0; f < frames; ++f) {
-            out[f][0] = out[f][1] = drum_step();
-            envelope_clock(0, -1);
-            tarq();
+    for (uint32_t f = 0; f < frames;) {
+        const uint32_t quiet = std::min(quiet_frames(k), frames - f);
+        if (k == DRUM_CHANNEL) {
+            for (uint32_t end = f + quiet; f < end; ++f) out[f][0] = out[f][1] = drum_step();
+        } else {
+            for (uint32_t end = f + quiet; f < end; ++f) {
+                const StereoSample s = osc_step(k);
+                out[f][0] = s.left;
+                out[f][1] = s.right;
+                lfo_step(k);
+            }
         }
-        return;
-    }
-    for (uint32_t f = 0; f < frames; ++f) {
-        const StereoSample s = osc_step(k);
-        out[f][0] = s.left;
-        out[f][1] = s.right;
-        lfo_step(k);
-        lfo_fade_step(k);
-        envelope_clock(k, k);
-        swp_step(k);
-        tarq();
+        count_down(k, quiet);
+        if (f < frames) channel_frame(k, out[f++]);
     }
 }
 
