@@ -11,7 +11,7 @@ constexpr uint32_t SONG_FRAMES = 5733000;          // 130 s
 constexpr uint32_t SONG_SAMPLES = SONG_FRAMES * 2;  // left and right
 constexpr int RENDER_CHANNELS = 8;                  // 0..6 oscillators, 7 drums
 constexpr uint8_t ENVELOPE_CLOCK_RELOAD = 200;      // an envelope step every 201 frames
-constexpr uint32_t RENDER_BLOCK_FRAMES = 8192;      // frames of a channel block
+constexpr uint32_t RENDER_BLOCK_FRAMES = 32768;     // frames of a channel block
 
 // [channel][frame within the block][side], side 0 left, side 1 right.
 extern int16_t channel_buffer_int[RENDER_CHANNELS][RENDER_BLOCK_FRAMES][2];
