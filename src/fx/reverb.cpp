@@ -58,41 +58,47 @@ inline int32_t advance(int32_t idx, int32_t size, uint32_t n)
     return static_cast<int32_t>((static_cast<uint32_t>(idx) + n) % static_cast<uint32_t>(size));
 }
 
-// Combs k .. k+2 (one side) over a chunk: their outputs summed from 0 in
-// order into sum, their lines fed with input plus the damped feedback.
-void side_combs(int k, const float* input, float* sum, uint32_t n)
+// The six combs over a chunk: the outputs of combs 0..2 summed from 0 in
+// order into left, of 3..5 into right; every line fed with input plus its
+// damped feedback. Only the damping recurrences run sample by sample, all
+// six in one loop so that they overlap.
+void combs_chunk(const float* input, float* left, float* right, uint32_t n)
 {
-    float out[3][CHUNK];
-    float store[3][CHUNK];
-    for (int c = 0; c < 3; ++c)
-        along_line(comb_buf[k + c], comb_bufsize[k + c], comb_bufidx[k + c], n,
+    float out[COMB_COUNT][CHUNK];
+    float store[COMB_COUNT][CHUNK];  // first out * damp2, then the damped feedback
+    for (int c = 0; c < COMB_COUNT; ++c) {
+        along_line(comb_buf[c], comb_bufsize[c], comb_bufidx[c], n,
                    [&](const float* run, uint32_t at, uint32_t len) {
                        std::memcpy(&out[c][at], run, len * sizeof(float));
                    });
-    float s0 = comb_filterstore[k], s1 = comb_filterstore[k + 1], s2 = comb_filterstore[k + 2];
-    const float d1[3] = {comb_damp1[k], comb_damp1[k + 1], comb_damp1[k + 2]};
-    const float d2[3] = {comb_damp2[k], comb_damp2[k + 1], comb_damp2[k + 2]};
-    for (uint32_t t = 0; t < n; ++t) {  // three independent recurrences, interleaved
-        s0 = out[0][t] * d2[0] + s0 * d1[0];
-        s1 = out[1][t] * d2[1] + s1 * d1[1];
-        s2 = out[2][t] * d2[2] + s2 * d1[2];
-        store[0][t] = s0;
-        store[1][t] = s1;
-        store[2][t] = s2;
+        const float damp2 = comb_damp2[c];
+        for (uint32_t t = 0; t < n; ++t) store[c][t] = out[c][t] * damp2;
     }
-    comb_filterstore[k] = s0;
-    comb_filterstore[k + 1] = s1;
-    comb_filterstore[k + 2] = s2;
-    for (int c = 0; c < 3; ++c) {
-        const float feedback = comb_feedback[k + c];
+    float s0 = comb_filterstore[0], s1 = comb_filterstore[1], s2 = comb_filterstore[2];
+    float s3 = comb_filterstore[3], s4 = comb_filterstore[4], s5 = comb_filterstore[5];
+    const float d0 = comb_damp1[0], d1 = comb_damp1[1], d2 = comb_damp1[2];
+    const float d3 = comb_damp1[3], d4 = comb_damp1[4], d5 = comb_damp1[5];
+    for (uint32_t t = 0; t < n; ++t) {  // out * damp2 + store * damp1, per comb
+        store[0][t] = s0 = store[0][t] + s0 * d0;
+        store[1][t] = s1 = store[1][t] + s1 * d1;
+        store[2][t] = s2 = store[2][t] + s2 * d2;
+        store[3][t] = s3 = store[3][t] + s3 * d3;
+        store[4][t] = s4 = store[4][t] + s4 * d4;
+        store[5][t] = s5 = store[5][t] + s5 * d5;
+    }
+    const float last[COMB_COUNT] = {s0, s1, s2, s3, s4, s5};
+    for (int c = 0; c < COMB_COUNT; ++c) {
+        comb_filterstore[c] = last[c];
+        const float feedback = comb_feedback[c];
         const float* st = store[c];
-        along_line(comb_buf[k + c], comb_bufsize[k + c], comb_bufidx[k + c], n,
+        along_line(comb_buf[c], comb_bufsize[c], comb_bufidx[c], n,
                    [&](float* run, uint32_t at, uint32_t len) {
                        for (uint32_t t = 0; t < len; ++t) run[t] = input[at + t] + st[at + t] * feedback;
                    });
-        comb_bufidx[k + c] = advance(comb_bufidx[k + c], comb_bufsize[k + c], n);
+        comb_bufidx[c] = advance(comb_bufidx[c], comb_bufsize[c], n);
     }
-    for (uint32_t t = 0; t < n; ++t) sum[t] = ((0.0f + out[0][t]) + out[1][t]) + out[2][t];
+    for (uint32_t t = 0; t < n; ++t) left[t] = ((0.0f + out[0][t]) + out[1][t]) + out[2][t];
+    for (uint32_t t = 0; t < n; ++t) right[t] = ((0.0f + out[3][t]) + out[4][t]) + out[5][t];
 }
 
 // All-pass k over a chunk, in place.
@@ -117,8 +123,7 @@ void reverb_chunk(float* block, uint32_t n)
     float input[CHUNK] = {}, left[CHUNK], right[CHUNK];
     const float gain = verb_gain, wet1 = verb_wet1, wet2 = verb_wet2, dry = verb_dry;
     for (uint32_t t = 0; t < n; ++t) input[t] = (block[2 * t] + block[2 * t + 1]) * gain;
-    side_combs(0, input, left, n);
-    side_combs(3, input, right, n);
+    combs_chunk(input, left, right, n);
     allpass_chunk(0, left, n);
     allpass_chunk(1, left, n);
     allpass_chunk(2, right, n);
