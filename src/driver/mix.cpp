@@ -13,10 +13,10 @@
 
 // Three threads pass the song along, block by block and channel after
 // channel: one renders and converts, one delays, and this one reverbs and
-// mixes into the master. When the renderer has handed over its last block it
-// follows the mix of the last channel with the master equaliser. On a
-// two-core board the three share the cores; a ring of a few blocks between
-// them keeps memory small.
+// mixes into the master. Two more follow the mix of the last channel with
+// the master equaliser's two halves, one behind the other. On a two-core
+// board they share the cores; a ring of a few blocks between the first three
+// keeps memory small.
 
 namespace {
 
@@ -58,8 +58,8 @@ private:
     uint64_t done_[3] = {0, 0, 0};  // blocks each stage has finished
 };
 
-// How many samples of the master hold their final mix.
-class MixProgress {
+// How many samples of the master a stage has finished.
+class Progress {
 public:
     void advance_to(uint32_t samples)
     {
@@ -83,7 +83,7 @@ private:
 
 struct Pipeline {
     BlockRing blocks;
-    MixProgress mixed;
+    Progress mixed, half_equalised;
     DelayRun delays[RENDER_CHANNELS] = {};
     float* master = nullptr;
 };
@@ -93,9 +93,8 @@ uint32_t block_frames(uint32_t done)
     return SONG_FRAMES - done < RENDER_BLOCK_FRAMES ? SONG_FRAMES - done : RENDER_BLOCK_FRAMES;
 }
 
-// Every channel rendered on its own, times its gain; then the equaliser,
-// following the mix of the last channel.
-void render_and_equalise(Pipeline& p)
+// Every channel rendered on its own, times its gain.
+void render_channels(Pipeline& p)
 {
     for (int k = 0; k < RENDER_CHANNELS; ++k) {
         render_channel_start();
@@ -107,11 +106,18 @@ void render_and_equalise(Pipeline& p)
             p.blocks.finish(RENDERED);
         }
     }
-    MasterEqualiser eq = master_equaliser_start();
+}
+
+// A chain of equaliser stages over the master as far as `ready` has got,
+// reporting its own progress to `finished` (if any).
+void equalise_behind(Pipeline& p, FilterStage (&chain)[FILTER_CHAIN_LENGTH], Progress& ready,
+                     Progress* finished)
+{
     for (uint32_t done = 0; done < SONG_SAMPLES;) {
-        const uint32_t mixed = p.mixed.wait_beyond(done);
-        filter_chain_block(eq.stages, p.master + done, mixed - done);
-        done = mixed;
+        const uint32_t available = ready.wait_beyond(done);
+        filter_chain_block(chain, p.master + done, available - done);
+        done = available;
+        if (finished != nullptr) finished->advance_to(done);
     }
 }
 
@@ -161,9 +167,16 @@ float* mix_channels()
     for (int k = 0; k < RENDER_CHANNELS; ++k)
         if (channel_has_delay(k)) p->delays[k] = channel_delay_start(k);
 
-    std::thread renderer(render_and_equalise, std::ref(*p));
+    MasterEqualiser eq = master_equaliser_start();
+    std::thread renderer(render_channels, std::ref(*p));
     std::thread delayer(delay_channels, std::ref(*p));
+    std::thread eq_first(equalise_behind, std::ref(*p), std::ref(eq.first), std::ref(p->mixed),
+                         &p->half_equalised);
+    std::thread eq_second(equalise_behind, std::ref(*p), std::ref(eq.second),
+                          std::ref(p->half_equalised), nullptr);
     for (int k = 0; k < RENDER_CHANNELS; ++k) reverb_and_mix(*p, k);
+    eq_second.join();
+    eq_first.join();
     delayer.join();
     renderer.join();
 

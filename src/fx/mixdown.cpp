@@ -70,14 +70,15 @@ void channel_effects(int k, float* buffer, uint32_t length)
     }
 }
 
-static_assert(EQ_STAGE_COUNT == EQ_RECORD_COUNT * 6, "three low-pass/high-pass pairs a record");
+static_assert(EQ_RECORD_COUNT == 2 && FILTER_CHAIN_LENGTH == 6, "a chain for each record's three pairs");
 
 MasterEqualiser master_equaliser_start()
 {
     MasterEqualiser eq;
-    FilterStage* stage = eq.stages;
+    FilterStage* chains[EQ_RECORD_COUNT] = {eq.first, eq.second};
     for (int record = 0; record < EQ_RECORD_COUNT; ++record) {
         const float* row = &eq_data[record * 4];
+        FilterStage* stage = chains[record];
         for (int pass = 0; pass < 3; ++pass) {
             *stage++ = filter_start(FILTER_LOW_PASS, row[0], row[1]);
             *stage++ = filter_start(FILTER_HIGH_PASS, row[2], row[3]);
@@ -89,7 +90,8 @@ MasterEqualiser master_equaliser_start()
 void master_equalise(float* master, uint32_t length)
 {
     MasterEqualiser eq = master_equaliser_start();
-    filter_chain_block(eq.stages, master, length);
+    filter_chain_block(eq.first, master, length);
+    filter_chain_block(eq.second, master, length);
 }
 
 float master_peak_of(const float* master, uint32_t length)

@@ -27,10 +27,12 @@ void say_channel_effects(int k);
 void channel_effects(int k, float* buffer, uint32_t length);
 
 // The master equaliser: for each eq_data record, three low-pass/high-pass
-// pairs, worked as one chain of filter stages over a stream of blocks.
-constexpr int EQ_STAGE_COUNT = FILTER_CHAIN_LENGTH;
+// pairs, worked as two chains of filter stages (the first record's, then
+// the second's) over a stream of blocks.
+constexpr int EQ_STAGE_COUNT = 2 * FILTER_CHAIN_LENGTH;
 struct MasterEqualiser {
-    FilterStage stages[EQ_STAGE_COUNT];
+    FilterStage first[FILTER_CHAIN_LENGTH];
+    FilterStage second[FILTER_CHAIN_LENGTH];
 };
 MasterEqualiser master_equaliser_start();
 void master_equalise(float* master, uint32_t length);
