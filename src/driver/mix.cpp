@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include "driver/render.h"
 #include "fx/buffers.h"
@@ -155,11 +158,26 @@ void reverb_and_mix(Pipeline& p, int k)
     std::putchar('\n');
 }
 
+// The threads of the run; one that cannot be started ends the program with
+// a clear message instead of an abort.
+template <class... Args>
+std::thread start_thread(Args&&... args)
+{
+    try {
+        return std::thread(std::forward<Args>(args)...);
+    } catch (const std::system_error& e) {
+        char message[160];
+        std::snprintf(message, sizeof message, "cannot start a render thread: %s", e.what());
+        fx_fail(message);
+    }
+}
+
 }  // namespace
 
 float* mix_channels()
 {
-    auto* p = new Pipeline;
+    auto* p = new (std::nothrow) Pipeline;
+    if (p == nullptr) fx_fail("out of memory: cannot allocate the blocks between the render threads");
     p->master = take_floats(SONG_SAMPLES, "the master mix");
     std::memset(p->master, 0, SONG_SAMPLES * sizeof(float));
     // The delay lines are taken here, before the other threads start, so a
@@ -168,12 +186,12 @@ float* mix_channels()
         if (channel_has_delay(k)) p->delays[k] = channel_delay_start(k);
 
     MasterEqualiser eq = master_equaliser_start();
-    std::thread renderer(render_channels, std::ref(*p));
-    std::thread delayer(delay_channels, std::ref(*p));
-    std::thread eq_first(equalise_behind, std::ref(*p), std::ref(eq.first), std::ref(p->mixed),
-                         &p->half_equalised);
-    std::thread eq_second(equalise_behind, std::ref(*p), std::ref(eq.second),
-                          std::ref(p->half_equalised), nullptr);
+    std::thread renderer = start_thread(render_channels, std::ref(*p));
+    std::thread delayer = start_thread(delay_channels, std::ref(*p));
+    std::thread eq_first = start_thread(equalise_behind, std::ref(*p), std::ref(eq.first),
+                                        std::ref(p->mixed), &p->half_equalised);
+    std::thread eq_second = start_thread(equalise_behind, std::ref(*p), std::ref(eq.second),
+                                         std::ref(p->half_equalised), nullptr);
     for (int k = 0; k < RENDER_CHANNELS; ++k) reverb_and_mix(*p, k);
     eq_second.join();
     eq_first.join();

@@ -108,6 +108,15 @@ class FailedExport(unittest.TestCase):
         with open(self.scratch.path("output.wav"), "rb") as f:
             self.assertEqual(f.read(), self.old)
 
+    @unittest.skipIf(SANITIZED, "the sanitizers reserve more address space than the limit allows")
+    def test_thread_that_cannot_start_is_reported_not_crashed(self):
+        # Room for the master mix but not for the render threads' stacks.
+        result = self.scratch.run(shell_prefix="ulimit -v 70000;")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Error: cannot start a render thread: ", result.stdout)
+        self.assertIn("songrender: cannot start a render thread: ", result.stderr)
+        with open(self.scratch.path("output.wav"), "rb") as f:
+            self.assertEqual(f.read(), self.old)
 
 if __name__ == "__main__":
     unittest.main()
