@@ -2,7 +2,9 @@
 // blend's rounding, and block-wise runs against a whole-buffer reference.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <vector>
 
 #include "fx/filter.h"
@@ -138,6 +140,33 @@ TEST(FilterBlocks, MatchWholeBufferPassBitForBit)
                 }
             }
         }
+    }
+}
+
+// The six-stage chain in one pipelined pass, against the reference
+// filter run stage after stage over the whole buffer; cut into blocks
+// shorter and longer than the pipeline's depth.
+TEST(FilterChain, OnePassEqualsTheStagesOneAfterAnother)
+{
+    const std::vector<float> input = stereo_noise(30000, 5);
+    FilterStage fresh[FILTER_CHAIN_LENGTH];
+    std::vector<float> expected = input;
+    for (int r = 0; r < FILTER_CHAIN_LENGTH; ++r) {
+        const int type = r % 3 == 0 ? FILTER_HIGH_PASS : FILTER_LOW_PASS;
+        const float mix = 0.1f + 0.07f * static_cast<float>(r);
+        const float cutoff = 150.0f * static_cast<float>(r * r + 1);
+        fresh[r] = filter_start(type, mix, cutoff);
+        reference_filter(expected, type, mix, cutoff);
+    }
+    const std::vector<std::vector<uint32_t>> cuttings = {{30000}, {1}, {4, 5, 6, 7}, {4096, 3}};
+    for (const auto& sizes : cuttings) {
+        FilterStage stages[FILTER_CHAIN_LENGTH];
+        std::copy(std::begin(fresh), std::end(fresh), stages);
+        std::vector<float> actual = input;
+        in_blocks(actual, sizes, [&](float* block, uint32_t length) {
+            filter_chain_block(stages, block, length);
+        });
+        EXPECT_TRUE(same_bits(expected, actual)) << "first block " << sizes.front();
     }
 }
 

@@ -13,17 +13,18 @@ namespace {
 
 TEST(Mixdown, ChannelGainIsOneSinglePrecisionFactor)
 {
+    const uint32_t last = RENDER_BLOCK_FRAMES - 1;
     channel_buffer_int[4][0][0] = 1000;
     channel_buffer_int[4][0][1] = -3;
-    channel_buffer_int[4][SONG_FRAMES - 1][1] = 32767;
-    std::vector<float> out(SONG_SAMPLES);
-    channel_to_float(4, out.data());
+    channel_buffer_int[4][last][1] = 32767;
+    std::vector<float> out(2 * RENDER_BLOCK_FRAMES, -1.0f);
+    channel_to_float(4, out.data(), RENDER_BLOCK_FRAMES);
     const float gain = 140 / 100.0f;  // channel 4's gain is 140 %
     EXPECT_EQ(out[0], 1000.0f * gain);
     EXPECT_EQ(out[1], -3.0f * gain);
-    EXPECT_EQ(out[SONG_SAMPLES - 1], 32767.0f * gain);
+    EXPECT_EQ(out[2 * last + 1], 32767.0f * gain);
     EXPECT_EQ(out[2], 0.0f);
-    channel_buffer_int[4][0][0] = channel_buffer_int[4][0][1] = channel_buffer_int[4][SONG_FRAMES - 1][1] = 0;
+    channel_buffer_int[4][0][0] = channel_buffer_int[4][0][1] = channel_buffer_int[4][last][1] = 0;
 }
 
 std::string effects_text(int channel)

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "driver/mix.h"
 #include "driver/render.h"
 #include "fx/mixdown.h"
 
@@ -19,7 +20,6 @@ int main()
     std::puts("Starting synthesis (this can take a little time)...\n");
     std::fflush(stdout);
 
-    voice_setup();
-    render_song();
-    return post_render(start);
+    float* master = mix_channels();
+    return post_render(master, start);
 }

@@ -1,5 +1,7 @@
 #include "fx/filter.h"
 
+#include <cstring>
+
 #include "fx/blend.h"
 #include "fx/buffers.h"
 
@@ -56,6 +58,92 @@ void filter_block(FilterStage& stage, float* block, uint32_t length)
             stage.last_input[side] = x;
             stage.last_output[side] = y;
             sample = blend_wet_dry(stage.mix, y, x);
+        }
+    }
+}
+
+namespace {
+
+// Left and right side of a frame as one pair of lanes; each lane rounds as
+// the single-sample step does.
+using SidePair = float __attribute__((vector_size(8)));
+using SidePairWide = double __attribute__((vector_size(16)));
+
+struct ChainStage {
+    SidePair last_input, last_output;
+    SidePair waiting;  // the frame this stage takes next
+    float alpha, mix;
+    double dry_weight;  // 1 - mix, in double as the blend works it
+    bool low_pass;
+};
+
+inline SidePair chain_step(ChainStage& s, SidePair x)
+{
+    const SidePair y = s.low_pass ? s.last_output + (x - s.last_output) * s.alpha
+                                  : ((x + s.last_output) - s.last_input) * s.alpha;
+    s.last_input = x;
+    s.last_output = y;
+    const SidePair wet_share = s.mix * y;
+    const SidePairWide dry_share = __builtin_convertvector(x, SidePairWide) * s.dry_weight;
+    return __builtin_convertvector(__builtin_convertvector(wet_share, SidePairWide) + dry_share, SidePair);
+}
+
+}  // namespace
+
+namespace {
+
+// Step i of the pipeline over frames 0 .. frames-1: stage r on frame i - r.
+// Stages go from the last to the first, so each takes the frame the stage
+// before it finished in the previous step.
+template <bool FILLING_OR_DRAINING>
+inline void pipeline_step(ChainStage (&chain)[FILTER_CHAIN_LENGTH], float* block, uint32_t frames,
+                          uint32_t i)
+{
+    if (!FILLING_OR_DRAINING || i < frames) std::memcpy(&chain[0].waiting, block + 2 * i, sizeof(SidePair));
+#pragma GCC unroll 16
+    for (int r = FILTER_CHAIN_LENGTH - 1; r >= 0; --r) {
+        const auto u = static_cast<uint32_t>(r);
+        if (FILLING_OR_DRAINING && (i < u || i - u >= frames)) continue;
+        const SidePair y = chain_step(chain[r], chain[r].waiting);
+        if (r + 1 < FILTER_CHAIN_LENGTH) chain[r + 1].waiting = y;
+        else std::memcpy(block + 2 * (i - u), &y, sizeof y);
+    }
+}
+
+}  // namespace
+
+void filter_chain_block(FilterStage (&stages)[FILTER_CHAIN_LENGTH], float* block, uint32_t length)
+{
+    uint32_t frames = length / 2;
+    // A stream's first frame takes each stage's own start.
+    for (; frames > 0 && !stages[FILTER_CHAIN_LENGTH - 1].started; --frames, block += 2)
+        for (FilterStage& stage : stages) filter_block(stage, block, 2);
+    if (frames == 0) return;
+
+    ChainStage chain[FILTER_CHAIN_LENGTH];
+    for (int r = 0; r < FILTER_CHAIN_LENGTH; ++r) {
+        const FilterStage& s = stages[r];
+        ChainStage& c = chain[r];
+        c.last_input = SidePair{s.last_input[0], s.last_input[1]};
+        c.last_output = SidePair{s.last_output[0], s.last_output[1]};
+        c.waiting = SidePair{0.0f, 0.0f};
+        c.alpha = s.alpha;
+        c.mix = s.mix;
+        c.dry_weight = 1.0 - static_cast<double>(s.mix);
+        c.low_pass = s.type == FILTER_LOW_PASS;
+    }
+    // A software pipeline: at step i stage r works on frame i - r, so the
+    // stages' serial recurrences overlap instead of following one another.
+    constexpr uint32_t DEPTH = FILTER_CHAIN_LENGTH - 1;
+    const uint32_t steps = frames + DEPTH;
+    uint32_t i = 0;
+    for (; i < DEPTH; ++i) pipeline_step<true>(chain, block, frames, i);
+    for (; i < frames; ++i) pipeline_step<false>(chain, block, frames, i);
+    for (; i < steps; ++i) pipeline_step<true>(chain, block, frames, i);
+    for (int r = 0; r < FILTER_CHAIN_LENGTH; ++r) {
+        for (int side = 0; side < 2; ++side) {
+            stages[r].last_input[side] = chain[r].last_input[side];
+            stages[r].last_output[side] = chain[r].last_output[side];
         }
     }
 }

@@ -29,5 +29,13 @@ FilterStage filter_start(int type, float mix, float cutoff);
 // Filters and blends the next length floats (whole frames) in place.
 void filter_block(FilterStage& stage, float* block, uint32_t length);
 
+// Runs the stages one after another over the next length floats, as
+// filter_block on each stage in turn would, but in one pass: each frame goes
+// through every stage before the next frame enters, so the stages' serial
+// recurrences overlap and no stage's output needs storing.
+// The chain is half the master equaliser, so two threads can share it.
+constexpr int FILTER_CHAIN_LENGTH = 6;
+void filter_chain_block(FilterStage (&stages)[FILTER_CHAIN_LENGTH], float* block, uint32_t length);
+
 // length: number of floats (twice the frames). mix: share of the filtered signal.
 void filter_process(float* buffer, uint32_t length, int type, float mix, float cutoff);

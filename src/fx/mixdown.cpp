@@ -18,20 +18,6 @@ namespace {
 
 float percent(uint8_t value) { return static_cast<float>(value) / 100.0f; }
 
-void run_delay(float* buffer, uint32_t length, int preset)
-{
-    const uint8_t* row = delay_bank[preset];
-    delay_process(buffer, length, 100u * row[0], row[3], percent(row[1]), percent(row[2]),
-                  percent(row[4]));
-}
-
-void run_reverb(float* buffer, uint32_t length, int preset)
-{
-    const uint8_t* row = reverb_bank[preset];
-    reverb_process(buffer, length, percent(row[0]), percent(row[1]), percent(row[2]),
-                   percent(row[3]), percent(row[4]));
-}
-
 void say(const char* text)
 {
     std::fputs(text, stdout);
@@ -40,36 +26,72 @@ void say(const char* text)
 
 }  // namespace
 
-void channel_to_float(int k, float* out)
+void channel_to_float(int k, float* out, uint32_t frames)
 {
     const float gain = percent(channel_gain[k]);
     const int16_t* samples = &channel_buffer_int[k][0][0];
-    for (uint32_t i = 0; i < SONG_SAMPLES; ++i) out[i] = static_cast<float>(samples[i]) * gain;
+    for (uint32_t i = 0; i < 2 * frames; ++i) out[i] = static_cast<float>(samples[i]) * gain;
+}
+
+bool channel_has_delay(int k) { return channel_fx[k][1] != 0; }
+bool channel_has_reverb(int k) { return channel_fx[k][0] != 0; }
+
+DelayRun channel_delay_start(int k)
+{
+    const uint8_t* row = delay_bank[channel_fx[k][1]];
+    return delay_start(100u * row[0], row[3], percent(row[1]), percent(row[2]), percent(row[4]));
+}
+
+void channel_reverb_start(int k)
+{
+    const uint8_t* row = reverb_bank[channel_fx[k][0]];
+    reverb_start(percent(row[0]), percent(row[1]), percent(row[2]), percent(row[3]),
+                 percent(row[4]));
+}
+
+void say_channel_effects(int k)
+{
+    if (channel_has_delay(k)) say("delay | ");
+    if (channel_has_reverb(k)) say("reverb");
 }
 
 void channel_effects(int k, float* buffer, uint32_t length)
 {
-    const int reverb_preset = channel_fx[k][0];
-    const int delay_preset = channel_fx[k][1];
-    if (delay_preset != 0) {
-        say("delay | ");
-        run_delay(buffer, length, delay_preset);
+    say_channel_effects(k);
+    if (channel_has_delay(k)) {
+        DelayRun run = channel_delay_start(k);
+        delay_block(run, buffer, length);
+        delay_finish(run);
     }
-    if (reverb_preset != 0) {
-        say("reverb");
-        run_reverb(buffer, length, reverb_preset);
+    if (channel_has_reverb(k)) {
+        channel_reverb_start(k);
+        reverb_block(buffer, length);
+        reverb_finish();
     }
+}
+
+static_assert(EQ_RECORD_COUNT == 2 && FILTER_CHAIN_LENGTH == 6, "a chain for each record's three pairs");
+
+MasterEqualiser master_equaliser_start()
+{
+    MasterEqualiser eq;
+    FilterStage* chains[EQ_RECORD_COUNT] = {eq.first, eq.second};
+    for (int record = 0; record < EQ_RECORD_COUNT; ++record) {
+        const float* row = &eq_data[record * 4];
+        FilterStage* stage = chains[record];
+        for (int pass = 0; pass < 3; ++pass) {
+            *stage++ = filter_start(FILTER_LOW_PASS, row[0], row[1]);
+            *stage++ = filter_start(FILTER_HIGH_PASS, row[2], row[3]);
+        }
+    }
+    return eq;
 }
 
 void master_equalise(float* master, uint32_t length)
 {
-    for (int record = 0; record < EQ_RECORD_COUNT; ++record) {
-        const float* eq = &eq_data[record * 4];
-        for (int pass = 0; pass < 3; ++pass) {
-            filter_process(master, length, FILTER_LOW_PASS, eq[0], eq[1]);
-            filter_process(master, length, FILTER_HIGH_PASS, eq[2], eq[3]);
-        }
-    }
+    MasterEqualiser eq = master_equaliser_start();
+    filter_chain_block(eq.first, master, length);
+    filter_chain_block(eq.second, master, length);
 }
 
 float master_peak_of(const float* master, uint32_t length)
@@ -82,6 +104,20 @@ float master_peak_of(const float* master, uint32_t length)
     return peak;
 }
 
+namespace {
+
+// master * scale, truncated toward zero to 16 bits; master keeps the scaled
+// single-precision value, as the file's samples are taken from it.
+void scale_to_16_bits(float* master, int16_t* out, uint32_t length, float scale)
+{
+    for (uint32_t i = 0; i < length; ++i) {
+        master[i] = master[i] * scale;
+        out[i] = static_cast<int16_t>(static_cast<int32_t>(master[i]));
+    }
+}
+
+}  // namespace
+
 void master_normalise(float* master, int16_t* out, uint32_t length)
 {
     const float peak = master_peak_of(master, length);
@@ -89,38 +125,36 @@ void master_normalise(float* master, int16_t* out, uint32_t length)
         std::memset(out, 0, length * sizeof *out);
         return;
     }
-    const float scale = 32767.0f / peak;
-    for (uint32_t i = 0; i < length; ++i) {
-        master[i] = master[i] * scale;
-        out[i] = static_cast<int16_t>(static_cast<int32_t>(master[i]));
-    }
+    scale_to_16_bits(master, out, length, 32767.0f / peak);
 }
 
-int post_render(std::clock_t start)
+int16_t* master_to_song(float* master, uint32_t length)
 {
-    float* master = take_floats(SONG_SAMPLES, "the master mix");
-    std::memset(master, 0, SONG_SAMPLES * sizeof *master);
-
-    for (int k = 0; k < RENDER_CHANNELS; ++k) {
-        std::printf("Processing channel %d: ", k);
-        std::fflush(stdout);
-        float* channel = take_floats(SONG_SAMPLES, "a channel mix buffer");
-        channel_to_float(k, channel);
-        channel_effects(k, channel, SONG_SAMPLES);
-        std::putchar('\n');
-        for (uint32_t i = 0; i < SONG_SAMPLES; ++i) master[i] = master[i] + channel[i];
-        std::free(channel);
+    // Block by block through a small buffer, each block's samples copied to
+    // bytes of master that earlier blocks have finished with: sample i
+    // lands at byte 2i, below the 4i where its float was read.
+    constexpr uint32_t PIECE = 4096;
+    const float peak = master_peak_of(master, length);
+    auto* song = reinterpret_cast<unsigned char*>(master);
+    int16_t piece[PIECE];
+    for (uint32_t done = 0; done < length; done += PIECE) {
+        const uint32_t n = length - done < PIECE ? length - done : PIECE;
+        if (peak == 0.0f) std::memset(piece, 0, n * sizeof *piece);  // silent: no NaN from 0 / 0
+        else scale_to_16_bits(master + done, piece, n, 32767.0f / peak);
+        std::memmove(song + done * sizeof *piece, piece, n * sizeof *piece);
     }
+    return reinterpret_cast<int16_t*>(song);
+}
 
+int post_render(float* master, std::clock_t start)
+{
+    // The equaliser has followed the last channel's mix already.
     std::puts("\nProcessing master EQ...");
     std::fflush(stdout);
-    master_equalise(master, SONG_SAMPLES);
 
     std::puts("Normalising track...\n");
     std::fflush(stdout);
-    auto* song = static_cast<int16_t*>(take_buffer(SONG_SAMPLES * sizeof(int16_t), "the finished song"));
-    master_normalise(master, song, SONG_SAMPLES);
-    std::free(master);
+    const int16_t* song = master_to_song(master, SONG_SAMPLES);
 
     const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
     std::printf("Done! Took %.2f seconds to complete.\n\n", seconds);
@@ -132,6 +166,6 @@ int post_render(std::clock_t start)
     std::puts("It's playback time!\n");
     std::fflush(stdout);
     alsa_playback(song, SONG_SAMPLES);
-    std::free(song);
+    std::free(master);
     return written ? EXIT_SUCCESS : EXIT_FAILURE;
 }

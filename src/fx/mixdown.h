@@ -1,18 +1,40 @@
 // After rendering: every channel through its gain, delay and reverb into a
 // stereo master, the master equaliser, normalisation to 16 bits, and the
-// hand-over to the WAV writer and playback.
+// hand-over to the WAV writer and playback. Channels pass through in blocks
+// of whole frames; each effect carries its state from block to block.
 #pragma once
 #include <cstdint>
 #include <ctime>
 
-// Channel k of channel_buffer_int times its gain, as floats.
-void channel_to_float(int k, float* out);
+#include "fx/delay.h"
+#include "fx/filter.h"
 
-// Runs channel k's delay and reverb presets over its float buffer, writing
-// the "delay | " and "reverb" progress texts.
+// The first `frames` frames of channel k's block in channel_buffer_int
+// times the channel's gain, as floats.
+void channel_to_float(int k, float* out, uint32_t frames);
+
+// Channel k's effect presets: whether each runs, and their runs.
+bool channel_has_delay(int k);
+bool channel_has_reverb(int k);
+DelayRun channel_delay_start(int k);
+void channel_reverb_start(int k);
+
+// Writes the "delay | " and "reverb" progress texts of channel k's effects.
+void say_channel_effects(int k);
+
+// Runs channel k's delay and reverb presets over a whole float buffer,
+// writing the progress texts.
 void channel_effects(int k, float* buffer, uint32_t length);
 
-// The master equaliser: for each eq_data record, three low-pass/high-pass pairs.
+// The master equaliser: for each eq_data record, three low-pass/high-pass
+// pairs, worked as two chains of filter stages (the first record's, then
+// the second's) over a stream of blocks.
+constexpr int EQ_STAGE_COUNT = 2 * FILTER_CHAIN_LENGTH;
+struct MasterEqualiser {
+    FilterStage first[FILTER_CHAIN_LENGTH];
+    FilterStage second[FILTER_CHAIN_LENGTH];
+};
+MasterEqualiser master_equaliser_start();
 void master_equalise(float* master, uint32_t length);
 
 // Largest absolute sample value.
@@ -22,6 +44,11 @@ float master_peak_of(const float* master, uint32_t length);
 // master gives zeros.
 void master_normalise(float* master, int16_t* out, uint32_t length);
 
-// The whole stage, from the rendered channel buffers to playback. Returns the
-// program's exit status.
-int post_render(std::clock_t start);
+// Normalises the whole master into 16-bit samples stored over the master's
+// own first half (it is not needed afterwards), and returns them.
+int16_t* master_to_song(float* master, uint32_t length);
+
+// The stage after the channels are mixed into master and equalised (whole
+// song, taken with take_floats): normalisation, WAV file and playback.
+// Frees master. Returns the program's exit status.
+int post_render(float* master, std::clock_t start);

@@ -1,5 +1,6 @@
 #include "fx/reverb.h"
 
+#include <algorithm>
 #include <cstring>
 
 float verb_width, verb_dry, verb_wet, verb_damp, verb_roomsize;
@@ -32,57 +33,107 @@ constexpr double DAMP_SCALE = 0.4;
 constexpr double ROOM_OFFSET = 0.7;
 constexpr double ROOM_SCALE = 0.28;
 
-// A block works on copies of the filters' state, so the compiler can keep
-// it in registers: the static lines are floats too, and writes to them
-// would otherwise force every state and weight to be reloaded each sample.
-struct Comb {
-    float* line;
-    int32_t size, idx;
-    float feedback, damp1, damp2, store;
-};
+// A block goes through in chunks no longer than the shortest line. A line
+// sample read in a chunk was then written at least one line length earlier,
+// so before the chunk: each chunk reads its lines' samples first, works
+// stage by stage along the chunk, and writes the lines back last. Only the
+// combs' damping filters run sample by sample; every other step is an
+// element-wise loop. The order and precision of each operation stay those
+// of the sample-by-sample recurrences.
+constexpr uint32_t CHUNK = 256;
+static_assert(CHUNK <= ALLPASS_TUNING[1] && CHUNK <= COMB_TUNING[0], "a chunk outruns a line");
 
-struct Allpass {
-    float* line;
-    int32_t size, idx;
-    float feedback;
-};
-
-Comb load_comb(int k)
+// The n samples of a circular line from position idx on, in order, as at
+// most two contiguous runs; visit(line run, offset in chunk, run length).
+template <class Visit>
+inline void along_line(float* line, int32_t size, int32_t idx, uint32_t n, Visit visit)
 {
-    return {comb_buf[k], comb_bufsize[k], comb_bufidx[k], comb_feedback[k],
-            comb_damp1[k], comb_damp2[k], comb_filterstore[k]};
+    const uint32_t first = std::min<uint32_t>(n, static_cast<uint32_t>(size - idx));
+    visit(line + idx, 0u, first);
+    if (first < n) visit(line, first, n - first);
 }
 
-Allpass load_allpass(int k)
+inline int32_t advance(int32_t idx, int32_t size, uint32_t n)
 {
-    return {allpass_buf[k], allpass_bufsize[k], allpass_bufidx[k], allpass_feedback[k]};
+    return static_cast<int32_t>((static_cast<uint32_t>(idx) + n) % static_cast<uint32_t>(size));
 }
 
-// A damped feedback comb: returns the sample read before the write.
-inline float comb_step(Comb& c, float input)
+// The six combs over a chunk: the outputs of combs 0..2 summed from 0 in
+// order into left, of 3..5 into right; every line fed with input plus its
+// damped feedback. Only the damping recurrences run sample by sample, all
+// six in one loop so that they overlap.
+void combs_chunk(const float* input, float* left, float* right, uint32_t n)
 {
-    const float out = c.line[c.idx];
-    c.store = out * c.damp2 + c.store * c.damp1;
-    c.line[c.idx] = input + c.store * c.feedback;
-    if (++c.idx >= c.size) c.idx = 0;
-    return out;
+    float out[COMB_COUNT][CHUNK];
+    float store[COMB_COUNT][CHUNK];  // first out * damp2, then the damped feedback
+    for (int c = 0; c < COMB_COUNT; ++c) {
+        along_line(comb_buf[c], comb_bufsize[c], comb_bufidx[c], n,
+                   [&](const float* run, uint32_t at, uint32_t len) {
+                       std::memcpy(&out[c][at], run, len * sizeof(float));
+                   });
+        const float damp2 = comb_damp2[c];
+        for (uint32_t t = 0; t < n; ++t) store[c][t] = out[c][t] * damp2;
+    }
+    float s0 = comb_filterstore[0], s1 = comb_filterstore[1], s2 = comb_filterstore[2];
+    float s3 = comb_filterstore[3], s4 = comb_filterstore[4], s5 = comb_filterstore[5];
+    const float d0 = comb_damp1[0], d1 = comb_damp1[1], d2 = comb_damp1[2];
+    const float d3 = comb_damp1[3], d4 = comb_damp1[4], d5 = comb_damp1[5];
+    for (uint32_t t = 0; t < n; ++t) {  // out * damp2 + store * damp1, per comb
+        store[0][t] = s0 = store[0][t] + s0 * d0;
+        store[1][t] = s1 = store[1][t] + s1 * d1;
+        store[2][t] = s2 = store[2][t] + s2 * d2;
+        store[3][t] = s3 = store[3][t] + s3 * d3;
+        store[4][t] = s4 = store[4][t] + s4 * d4;
+        store[5][t] = s5 = store[5][t] + s5 * d5;
+    }
+    const float last[COMB_COUNT] = {s0, s1, s2, s3, s4, s5};
+    for (int c = 0; c < COMB_COUNT; ++c) {
+        comb_filterstore[c] = last[c];
+        const float feedback = comb_feedback[c];
+        const float* st = store[c];
+        along_line(comb_buf[c], comb_bufsize[c], comb_bufidx[c], n,
+                   [&](float* run, uint32_t at, uint32_t len) {
+                       for (uint32_t t = 0; t < len; ++t) run[t] = input[at + t] + st[at + t] * feedback;
+                   });
+        comb_bufidx[c] = advance(comb_bufidx[c], comb_bufsize[c], n);
+    }
+    for (uint32_t t = 0; t < n; ++t) left[t] = ((0.0f + out[0][t]) + out[1][t]) + out[2][t];
+    for (uint32_t t = 0; t < n; ++t) right[t] = ((0.0f + out[3][t]) + out[4][t]) + out[5][t];
 }
 
-inline float allpass_step(Allpass& a, float input)
+// All-pass k over a chunk, in place.
+void allpass_chunk(int k, float* signal, uint32_t n)
 {
-    const float buffered = a.line[a.idx];
-    const float out = buffered - input;
-    a.line[a.idx] = input + buffered * a.feedback;
-    if (++a.idx >= a.size) a.idx = 0;
-    return out;
+    const float feedback = allpass_feedback[k];
+    along_line(allpass_buf[k], allpass_bufsize[k], allpass_bufidx[k], n,
+               [&](float* run, uint32_t at, uint32_t len) {
+                   float* x = signal + at;
+                   for (uint32_t t = 0; t < len; ++t) {
+                       const float buffered = run[t];
+                       const float input = x[t];
+                       run[t] = input + buffered * feedback;
+                       x[t] = buffered - input;
+                   }
+               });
+    allpass_bufidx[k] = advance(allpass_bufidx[k], allpass_bufsize[k], n);
 }
 
-// One side: three combs summed from 0 in order, then two all-passes in series.
-inline float side_step(Comb* combs, Allpass* allpasses, float input)
+void reverb_chunk(float* block, uint32_t n)
 {
-    float sum = 0.0f;
-    for (int k = 0; k < 3; ++k) sum = sum + comb_step(combs[k], input);
-    return allpass_step(allpasses[1], allpass_step(allpasses[0], sum));
+    float input[CHUNK] = {}, left[CHUNK], right[CHUNK];
+    const float gain = verb_gain, wet1 = verb_wet1, wet2 = verb_wet2, dry = verb_dry;
+    for (uint32_t t = 0; t < n; ++t) input[t] = (block[2 * t] + block[2 * t + 1]) * gain;
+    combs_chunk(input, left, right, n);
+    allpass_chunk(0, left, n);
+    allpass_chunk(1, left, n);
+    allpass_chunk(2, right, n);
+    allpass_chunk(3, right, n);
+    for (uint32_t t = 0; t < n; ++t) {
+        float* frame = block + 2 * t;
+        const float out_left = left[t], out_right = right[t];
+        frame[0] = (wet1 * out_left + wet2 * out_right) + dry * frame[0];
+        frame[1] = (wet1 * out_right + wet2 * out_left) + dry * frame[1];
+    }
 }
 
 }  // namespace
@@ -116,28 +167,9 @@ void reverb_start(float width, float dry, float wet, float damp, float roomsize)
 
 void reverb_block(float* block, uint32_t length)
 {
-    Comb combs[COMB_COUNT];
-    Allpass allpasses[ALLPASS_COUNT];
-    for (int k = 0; k < COMB_COUNT; ++k) combs[k] = load_comb(k);
-    for (int k = 0; k < ALLPASS_COUNT; ++k) allpasses[k] = load_allpass(k);
-    const float gain = verb_gain, wet1 = verb_wet1, wet2 = verb_wet2, dry = verb_dry;
-
     const uint32_t frames = length / 2;
-    for (uint32_t f = 0; f < frames; ++f) {
-        float& left = block[2 * f];
-        float& right = block[2 * f + 1];
-        const float input = (left + right) * gain;
-        const float out_left = side_step(&combs[0], &allpasses[0], input);
-        const float out_right = side_step(&combs[3], &allpasses[2], input);
-        left = (wet1 * out_left + wet2 * out_right) + dry * left;
-        right = (wet1 * out_right + wet2 * out_left) + dry * right;
-    }
-
-    for (int k = 0; k < COMB_COUNT; ++k) {
-        comb_bufidx[k] = combs[k].idx;
-        comb_filterstore[k] = combs[k].store;
-    }
-    for (int k = 0; k < ALLPASS_COUNT; ++k) allpass_bufidx[k] = allpasses[k].idx;
+    for (uint32_t done = 0; done < frames; done += CHUNK)
+        reverb_chunk(block + 2 * done, std::min(CHUNK, frames - done));
 }
 
 // Positions and filter states stay for the next channel; the lines do not.

@@ -42,31 +42,31 @@ uint8_t envelope_mix(int i)
     return static_cast<uint8_t>(static_cast<uint32_t>(mix));
 }
 
-void volume_envelope_step(int i)
+bool volume_envelope_runs(int i)
 {
-    const bool runs = env_vol_type[i] <= 1 && env_vol_tick[i] <= env_vol_length[i];
-    if (!runs) return;
-    osc_volume[i] = envelope_volume(i);
-    osc_rebake(i);
-    ++env_vol_tick[i];
+    return env_vol_type[i] <= 1 && env_vol_tick[i] <= env_vol_length[i];
 }
 
-void wave_envelope_step(int i)
-{
-    if (env_wav_tick[i] > env_wav_length[i]) return;
-    osc_mix[i] = envelope_mix(i);
-    osc_rebake(i);
-    ++env_wav_tick[i];
-}
+bool wave_envelope_runs(int i) { return env_wav_tick[i] <= env_wav_length[i]; }
 
 }  // namespace
 
-// When both envelopes move, the table is baked twice; the second bake
-// carries both new values.
+// Each envelope that runs sets its value and moves on; then one bake carries
+// the new values. (Each envelope step ends in a bake; when both run, the
+// first bake would be wholly overwritten by the second.)
 void env_step(int i)
 {
-    volume_envelope_step(i);
-    wave_envelope_step(i);
+    const bool volume_moves = volume_envelope_runs(i);
+    const bool wave_moves = wave_envelope_runs(i);
+    if (volume_moves) {
+        osc_volume[i] = envelope_volume(i);
+        ++env_vol_tick[i];
+    }
+    if (wave_moves) {
+        osc_mix[i] = envelope_mix(i);
+        ++env_wav_tick[i];
+    }
+    if (volume_moves || wave_moves) osc_rebake(i);
 }
 
 void env_reset()

@@ -49,6 +49,17 @@ void lfo_fade_step(int i)
     }
 }
 
+uint32_t lfo_fade_quiet_frames(int i)
+{
+    if (lfo_tick[i] != 0) return lfo_tick[i];
+    return lfo_amplitude[i] <= lfo_intensity[i] ? 0 : UINT32_MAX;
+}
+
+void lfo_fade_skip(int i, uint32_t frames)
+{
+    if (lfo_tick[i] != 0) lfo_tick[i] = static_cast<uint16_t>(lfo_tick[i] - frames);
+}
+
 void lfo_reset()
 {
     std::memset(lfo_accumulator, 0, sizeof lfo_accumulator);

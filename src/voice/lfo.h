@@ -22,4 +22,10 @@ void lfo_step(int i);
 // until it passes the intensity.
 void lfo_fade_step(int i);
 
+// Frames from now in which lfo_fade_step only counts down or leaves
+// everything as it is (UINT32_MAX: until something else changes the LFO),
+// and the same steps taken at once.
+uint32_t lfo_fade_quiet_frames(int i);
+void lfo_fade_skip(int i, uint32_t frames);
+
 void lfo_reset();

@@ -1,5 +1,6 @@
 #include "voice/oscillator.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -33,13 +34,20 @@ PanGains osc_pan_gains(int8_t panning)
 
 namespace {
 
+// The pan law's gains for every panning: a bake needs them each time, and
+// there are only 256 pannings.
+PanGains pan_gains_of(int8_t panning)
+{
+    static const auto table = [] {
+        std::array<PanGains, 256> gains{};
+        for (int p = -128; p < 128; ++p) gains[static_cast<uint8_t>(p)] = osc_pan_gains(static_cast<int8_t>(p));
+        return gains;
+    }();
+    return table[static_cast<uint8_t>(panning)];
+}
+
 // Truncation toward zero, keeping the low 16 bits.
 int16_t to_i16(double value) { return static_cast<int16_t>(static_cast<int32_t>(value)); }
-
-int wave_entry(int8_t wave, unsigned position)
-{
-    return wavetable_data[wave * WAVE_LENGTH + (position & 255u)];
-}
 
 // Morph between two wave samples: a + (b - a) * mix / 100.
 int16_t morph(int a, int b, float mix)
@@ -61,28 +69,40 @@ int16_t cross_feed(int16_t own, int16_t other, float stereo_mix, double keep)
     return to_i16(static_cast<float>(sum));
 }
 
+// Both waves of one side, morphed and levelled, over the whole table. The
+// second wave is read rotated by `phase` entries.
+void bake_side(int16_t* out, int8_t wave_1, int8_t wave_2, unsigned phase, float m, float volume,
+               float gain)
+{
+    const int8_t* first = &wavetable_data[wave_1 * WAVE_LENGTH];
+    int8_t second[OSC_TABLE_LENGTH];
+    const int8_t* unrotated = &wavetable_data[wave_2 * WAVE_LENGTH];
+    phase &= 255u;
+    std::memcpy(second, unrotated + phase, OSC_TABLE_LENGTH - phase);
+    std::memcpy(second + (OSC_TABLE_LENGTH - phase), unrotated, phase);
+    for (unsigned k = 0; k < OSC_TABLE_LENGTH; ++k)
+        out[k] = level(morph(first[k], second[k], m), volume, gain);
+}
+
 }  // namespace
 
 void update_wavetable(uint8_t channel, int8_t sample_1_l, int8_t sample_2_l,
                       int8_t sample_1_r, int8_t sample_2_r, uint8_t mix,
                       uint8_t phase, float volume, float stereo_mix)
 {
-    const PanGains gains = osc_pan_gains(tarq_panning[channel]);
-    const float m = mix;
+    const PanGains gains = pan_gains_of(tarq_panning[channel]);
     const double keep = 1.0 - static_cast<double>(stereo_mix);
-    const bool audible = volume > 0.0f;  // false for NaN too
-
+    int16_t left[OSC_TABLE_LENGTH] = {};
+    int16_t right[OSC_TABLE_LENGTH] = {};
+    if (volume > 0.0f) {  // false for NaN too
+        bake_side(left, sample_1_l, sample_2_l, 0, mix, volume, gains.left);
+        bake_side(right, sample_1_r, sample_2_r, phase, mix, volume, gains.right);
+    }
+    int16_t* table_left = osc_wavetable[channel][0];
+    int16_t* table_right = osc_wavetable[channel][1];
     for (unsigned k = 0; k < OSC_TABLE_LENGTH; ++k) {
-        int16_t left = 0;
-        int16_t right = 0;
-        if (audible) {
-            const int16_t mixed_l = morph(wave_entry(sample_1_l, k), wave_entry(sample_2_l, k), m);
-            const int16_t mixed_r = morph(wave_entry(sample_1_r, k), wave_entry(sample_2_r, k + phase), m);
-            left = level(mixed_l, volume, gains.left);
-            right = level(mixed_r, volume, gains.right);
-        }
-        osc_wavetable[channel][0][k] = cross_feed(left, right, stereo_mix, keep);
-        osc_wavetable[channel][1][k] = cross_feed(right, left, stereo_mix, keep);
+        table_left[k] = cross_feed(left[k], right[k], stereo_mix, keep);
+        table_right[k] = cross_feed(right[k], left[k], stereo_mix, keep);
     }
 }
 

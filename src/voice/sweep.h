@@ -12,4 +12,10 @@ extern uint16_t swp_tick[OSC_CHANNELS];   // glide countdown, frames
 
 void swp_step(int i);
 
+// Frames from now in which swp_step only counts down or leaves the pitch as
+// it is (UINT32_MAX: until something else changes the sweep), and the same
+// steps taken at once.
+uint32_t swp_quiet_frames(int i);
+void swp_skip(int i, uint32_t frames);
+
 void swp_reset();

@@ -100,14 +100,23 @@ class FailedExport(unittest.TestCase):
 
     @unittest.skipIf(SANITIZED, "AddressSanitizer reserves more address space than the limit allows")
     def test_out_of_memory_is_reported_not_crashed(self):
-        # Room for the static channel buffers but not for the mix buffers.
-        result = self.scratch.run(shell_prefix="ulimit -v 215000;")
+        # Room for the program but not for the whole-song master mix.
+        result = self.scratch.run(shell_prefix="ulimit -v 30000;")
         self.assertEqual(result.returncode, 1)
         self.assertIn("Error: out of memory: cannot allocate 45864000 bytes for the master mix", result.stdout)
         self.assertIn("out of memory", result.stderr)
         with open(self.scratch.path("output.wav"), "rb") as f:
             self.assertEqual(f.read(), self.old)
 
+    @unittest.skipIf(SANITIZED, "the sanitizers reserve more address space than the limit allows")
+    def test_thread_that_cannot_start_is_reported_not_crashed(self):
+        # Room for the master mix but not for the render threads' stacks.
+        result = self.scratch.run(shell_prefix="ulimit -v 70000;")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Error: cannot start a render thread: ", result.stdout)
+        self.assertIn("songrender: cannot start a render thread: ", result.stderr)
+        with open(self.scratch.path("output.wav"), "rb") as f:
+            self.assertEqual(f.read(), self.old)
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,0 +1,206 @@
+#include "driver/mix.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "driver/render.h"
+#include "fx/buffers.h"
+#include "fx/mixdown.h"
+#include "fx/reverb.h"
+
+// Three threads pass the song along, block by block and channel after
+// channel: one renders and converts, one delays, and this one reverbs and
+// mixes into the master. Two more follow the mix of the last channel with
+// the master equaliser's two halves, one behind the other. On a two-core
+// board they share the cores; a ring of a few blocks between the first three
+// keeps memory small.
+
+namespace {
+
+constexpr uint32_t SLOT_COUNT = 6;  // blocks in flight between the threads
+
+struct Slot {
+    float samples[2 * RENDER_BLOCK_FRAMES];
+    uint32_t frames;
+};
+
+// A ring of blocks that pass three stages in order: rendered, delayed,
+// mixed. Each stage takes the slots in turn as the stage before releases
+// them; the renderer waits for a slot the mixer has freed.
+enum Stage { RENDERED = 0, DELAYED = 1, MIXED = 2 };
+
+class BlockRing {
+public:
+    // The next slot for stage s, once the stage before has done it.
+    Slot& next(Stage s)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] {
+            return s == RENDERED ? done_[RENDERED] - done_[MIXED] < SLOT_COUNT : done_[s] < done_[s - 1];
+        });
+        return slots_[done_[s] % SLOT_COUNT];
+    }
+
+    void finish(Stage s)
+    {
+        std::lock_guard lock(mutex_);
+        ++done_[s];
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    Slot slots_[SLOT_COUNT];
+    uint64_t done_[3] = {0, 0, 0};  // blocks each stage has finished
+};
+
+// How many samples of the master a stage has finished.
+class Progress {
+public:
+    void advance_to(uint32_t samples)
+    {
+        std::lock_guard lock(mutex_);
+        mixed_ = samples;
+        changed_.notify_all();
+    }
+
+    uint32_t wait_beyond(uint32_t samples)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return mixed_ > samples; });
+        return mixed_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    uint32_t mixed_ = 0;
+};
+
+struct Pipeline {
+    BlockRing blocks;
+    Progress mixed, half_equalised;
+    DelayRun delays[RENDER_CHANNELS] = {};
+    float* master = nullptr;
+};
+
+uint32_t block_frames(uint32_t done)
+{
+    return SONG_FRAMES - done < RENDER_BLOCK_FRAMES ? SONG_FRAMES - done : RENDER_BLOCK_FRAMES;
+}
+
+// Every channel rendered on its own, times its gain.
+void render_channels(Pipeline& p)
+{
+    for (int k = 0; k < RENDER_CHANNELS; ++k) {
+        render_channel_start();
+        for (uint32_t done = 0; done < SONG_FRAMES; done += block_frames(done)) {
+            Slot& slot = p.blocks.next(RENDERED);
+            slot.frames = block_frames(done);
+            render_channel_block(k, slot.frames);
+            channel_to_float(k, slot.samples, slot.frames);
+            p.blocks.finish(RENDERED);
+        }
+    }
+}
+
+// A chain of equaliser stages over the master as far as `ready` has got,
+// reporting its own progress to `finished` (if any).
+void equalise_behind(Pipeline& p, FilterStage (&chain)[FILTER_CHAIN_LENGTH], Progress& ready,
+                     Progress* finished)
+{
+    for (uint32_t done = 0; done < SONG_SAMPLES;) {
+        const uint32_t available = ready.wait_beyond(done);
+        filter_chain_block(chain, p.master + done, available - done);
+        done = available;
+        if (finished != nullptr) finished->advance_to(done);
+    }
+}
+
+void delay_channels(Pipeline& p)
+{
+    for (int k = 0; k < RENDER_CHANNELS; ++k) {
+        for (uint32_t done = 0; done < SONG_FRAMES;) {
+            Slot& slot = p.blocks.next(DELAYED);
+            if (channel_has_delay(k)) delay_block(p.delays[k], slot.samples, 2 * slot.frames);
+            done += slot.frames;
+            p.blocks.finish(DELAYED);
+        }
+    }
+}
+
+// Channel k's blocks through its reverb into the master.
+void reverb_and_mix(Pipeline& p, int k)
+{
+    std::printf("Processing channel %d: ", k);
+    std::fflush(stdout);
+    say_channel_effects(k);
+    const bool reverb = channel_has_reverb(k);
+    if (reverb) channel_reverb_start(k);
+    for (uint32_t done = 0; done < SONG_SAMPLES;) {
+        Slot& slot = p.blocks.next(MIXED);
+        const uint32_t length = 2 * slot.frames;
+        if (reverb) reverb_block(slot.samples, length);
+        float* into = p.master + done;
+        for (uint32_t i = 0; i < length; ++i) into[i] = into[i] + slot.samples[i];
+        done += length;
+        p.blocks.finish(MIXED);
+        if (k == RENDER_CHANNELS - 1) p.mixed.advance_to(done);
+    }
+    if (reverb) reverb_finish();
+    std::putchar('\n');
+}
+
+// The threads of the run; one that cannot be started ends the program with
+// a clear message instead of an abort.
+template <class... Args>
+std::thread start_thread(Args&&... args)
+{
+    try {
+        return std::thread(std::forward<Args>(args)...);
+    } catch (const std::system_error& e) {
+        char message[160];
+        std::snprintf(message, sizeof message, "cannot start a render thread: %s", e.what());
+        fx_fail(message);
+    }
+}
+
+}  // namespace
+
+float* mix_channels()
+{
+    auto* p = new (std::nothrow) Pipeline;
+    if (p == nullptr) fx_fail("out of memory: cannot allocate the blocks between the render threads");
+    p->master = take_floats(SONG_SAMPLES, "the master mix");
+    std::memset(p->master, 0, SONG_SAMPLES * sizeof(float));
+    // The delay lines are taken here, before the other threads start, so a
+    // refused preset or a failed allocation ends the program from this one.
+    for (int k = 0; k < RENDER_CHANNELS; ++k)
+        if (channel_has_delay(k)) p->delays[k] = channel_delay_start(k);
+
+    MasterEqualiser eq = master_equaliser_start();
+    std::thread renderer = start_thread(render_channels, std::ref(*p));
+    std::thread delayer = start_thread(delay_channels, std::ref(*p));
+    std::thread eq_first = start_thread(equalise_behind, std::ref(*p), std::ref(eq.first),
+                                        std::ref(p->mixed), &p->half_equalised);
+    std::thread eq_second = start_thread(equalise_behind, std::ref(*p), std::ref(eq.second),
+                                         std::ref(p->half_equalised), nullptr);
+    for (int k = 0; k < RENDER_CHANNELS; ++k) reverb_and_mix(*p, k);
+    eq_second.join();
+    eq_first.join();
+    delayer.join();
+    renderer.join();
+
+    for (DelayRun& run : p->delays)
+        if (run.line != nullptr) delay_finish(run);
+    float* master = p->master;
+    delete p;
+    return master;
+}
