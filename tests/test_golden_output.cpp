@@ -18,23 +18,23 @@ namespace {
 TEST(GoldenOutput, DigestsOfTheWholeSongGuardAgainstChange)
 {
     const std::vector<std::string> recorded = {
-        "rendered 0 c7d98fed2a1c7026807458aaba73ee6c0239732ee69fb60571e06f8f90f00250",
-        "processed 0 5e166a4fe6aedf7cf145c4ed40c59f383e50ba162a5fb0685f75e521a1c287ef",
-        "rendered 1 94410495c1b5841e6356c3b16c4bdbff7f891c0c1c1fc91a8dcd42f13ffb3bbb",
-        "processed 1 64812f85b44fa66e39bdd87a05602fa74f482162c43f1b1047f603dd620288ce",
-        "rendered 2 7852d3c6627bce7130189fd1f3b56d060a91e2d8bed728bf6946a3760b6c9500",
-        "processed 2 4b6e184ce49412a550b78e6097705f7f092784f57d89b233e4d61f46aaa49c5f",
-        "rendered 3 326c0ab60597152c1f73ad357c4f0c723c012a7d8dc135e42a48323f392fba6c",
-        "processed 3 6c1db67085e9359ea81a8e49d38fe931426033aad6f74c22949077a1d0135d72",
-        "rendered 4 2b512a48e9b20f6c4460407c85f3fefa86e21863453d42a931857c3fef82c125",
-        "processed 4 e226fa82f9a05a477f3be44e32f6b666848ec5552c3eda2a590c0958d9a13a63",
-        "rendered 5 2342407c622205cc164d5a556f12b940a3434fcef743d017919c97c6eb79ce53",
-        "processed 5 66a3133301b168e6ca4cb36c90e44f9de81faec02b34da54104c275611149eac",
-        "rendered 6 767a6d910d5bb95e48a8083109d7eff4d94c6f0d6449b7a6339d2184c813b67f",
-        "processed 6 ac5c51575c9d3b066a6bc9e95a671330139d3dbb504f198cbe25944c7f607ac0",
-        "rendered 7 53371a099d91a394c08eb763df3987afff19ce25be0a1c11508f375df1333b54",
-        "processed 7 fd566c05c72ad7391135e22d39b6d6e263536094f83cee75046e9ac515da2ad4",
-        "output.wav bdbb1a0cac51c038af2fd506189fb9e8040a53cdf350d8fab9fa97ff219ee829"};
+        "rendered 0 a5d58cd9d2cf276ab857d9da960cb8607b3a5f4a85f6b2fa4388660539121c6b",
+        "processed 0 224b2f6deb76c807704d25d387aff3eeb2be649e0948d7ee2da228907c6c425c",
+        "rendered 1 73f146411e391ccd0812fe141d6216e3e8bfab16a382e45c9379f49f4be191d2",
+        "processed 1 3bbc9a50e71d5090ae0ebcf275a73c00cb77341a38dbe67b8466576c6e94df58",
+        "rendered 2 0975c9c5034674ea463c044be1752fcc962b783082980a051be9ac7d62b6cfee",
+        "processed 2 138f9e2812d6082dfad7718c5cf55bd220cca9d0b3a02fb492f6fc87231f3490",
+        "rendered 3 d74d23c88a5854b7ce2eeac4239da289a19dccb1992f64dbca761c69e57b0c1b",
+        "processed 3 01b10176839700b496ff38df5f33ba86f33ae3767c38a739552aab532228399e",
+        "rendered 4 e4ca8987ef86d104933a0eecebb11b369a25f911325fc3cf37aa04dfc52ae142",
+        "processed 4 ce70301b2939b662b21ca76a35db7e98e5a0979b8aaa6da700daca89a8e99c86",
+        "rendered 5 91de60c5badc7789dcb288936eae0f53282daf611aa632b6c0eea6afd25a6608",
+        "processed 5 2abb4f12c331c2f15d6b840135c720746e31eb62cab1be8e835e596c19d00df1",
+        "rendered 6 076c462b30d4a48b2f72ea0ce574191a98e09b2e33b18c5a050c83d3a033b450",
+        "processed 6 9ae8c2abd6be40817a5a31199b4533ca6827b63d48837598d4dad04a82f995ff",
+        "rendered 7 79b22b1027df62e7509bb1e8460ed0fd7d5f06d00f2c529d903c97150744864c",
+        "processed 7 2a583cfd181906782d9dbf3aa2ddbd1d4ec4f6c317fc2f49c892b42c0c0bcf53",
+        "output.wav 22bdde81ccbc6aeca7c41772702f9ae795e0a21f44d17f68ae786c569b06e5c9"};
     const std::vector<std::string> now = song_digests();
     ASSERT_EQ(now.size(), recorded.size());
     for (std::size_t i = 0; i < now.size(); ++i) EXPECT_EQ(now[i], recorded[i]);
