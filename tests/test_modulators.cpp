@@ -24,18 +24,6 @@ bool table_is_silent(int c)
     return true;
 }
 
-// Sine first, square second on both sides: any change of mix shows.
-void distinct_waves(int c)
-{
-    osc_sample_1_l[c] = osc_sample_1_r[c] = 0;
-    osc_sample_2_l[c] = osc_sample_2_r[c] = 2;
-}
-
-bool tables_equal(int a, int b)
-{
-    return std::memcmp(osc_wavetable[a], osc_wavetable[b], sizeof osc_wavetable[a]) == 0;
-}
-
 // ---- LFO fade-in -------------------------------------------------------
 
 // Amplitudes after each of `steps` fade-in steps of channel 0.
@@ -49,33 +37,23 @@ std::vector<int> fade_in(int steps)
     return amplitudes;
 }
 
-TEST_F(Modulators, FadeInSettlesOneAboveTheIntensity)
+// The note leaves the countdown at 1, so the first step only counts down;
+// the amplitude settles one above the intensity, an 8-bit value that wraps.
+TEST_F(Modulators, FadeInClimbsToOneAboveTheIntensity)
 {
-    start_note(0, 1, 440, [](int c) { lfo_intensity[c] = 3; lfo_length[c] = 0; });
-    // The note leaves the countdown at 1: the first step only counts down.
-    EXPECT_EQ(fade_in(8), (std::vector<int>{0, 1, 2, 3, 4, 4, 4, 4}));
-}
-
-TEST_F(Modulators, ZeroIntensityStillGivesAmplitudeOne)
-{
-    start_note(0, 1, 440, [](int c) { lfo_intensity[c] = 0; lfo_length[c] = 0; });
-    EXPECT_EQ(fade_in(5), (std::vector<int>{0, 1, 1, 1, 1}));
-}
-
-TEST_F(Modulators, NegativeIntensityNeverFadesIn)
-{
-    start_note(0, 1, 440, [](int c) { lfo_intensity[c] = static_cast<int8_t>(200); lfo_length[c] = 0; });
-    for (int amplitude : fade_in(1000)) ASSERT_EQ(amplitude, 0);
-}
-
-TEST_F(Modulators, IntensityOf127WrapsTheAmplitudeAndKeepsClimbing)
-{
-    start_note(0, 1, 440, [](int c) { lfo_intensity[c] = 127; lfo_length[c] = 0; });
+    struct Case { int8_t intensity; std::vector<int> amplitudes; };
+    const Case cases[] = {
+        {3, {0, 1, 2, 3, 4, 4, 4, 4}},
+        {0, {0, 1, 1, 1, 1}},
+        {static_cast<int8_t>(200), std::vector<int>(1000, 0)},  // negative: never fades in
+    };
+    for (const Case& c : cases) {
+        start_note(0, 1, 440, [&](int ch) { lfo_intensity[ch] = c.intensity; lfo_length[ch] = 0; });
+        EXPECT_EQ(fade_in(static_cast<int>(c.amplitudes.size())), c.amplitudes) << int(c.intensity);
+    }
+    start_note(0, 1, 440, [](int ch) { lfo_intensity[ch] = 127; lfo_length[ch] = 0; });
     const std::vector<int> a = fade_in(131);
-    EXPECT_EQ(a[127], 127);
-    EXPECT_EQ(a[128], -128);
-    EXPECT_EQ(a[129], -127);
-    EXPECT_EQ(a[130], -126);
+    EXPECT_EQ((std::vector<int>{a[127], a[128], a[129], a[130]}), (std::vector<int>{127, -128, -127, -126}));
 }
 
 TEST_F(Modulators, FadeInReloadIsTruncatedTo16Bits)
@@ -99,15 +77,37 @@ TEST_F(Modulators, FadeInTimingInFrames)
     start_note(0, 1, 440, [](int c) { lfo_intensity[c] = 5; lfo_length[c] = 1; });
     render_frame(11);
     EXPECT_EQ(lfo_amplitude[0], 0);
-    render_frame(12);
-    EXPECT_EQ(lfo_amplitude[0], 1);
-    for (uint32_t f = 13; f < 12 + 65; ++f) render_frame(f);
-    EXPECT_EQ(lfo_amplitude[0], 1);
+    for (uint32_t f = 12; f < 12 + 65; ++f) {
+        render_frame(f);
+        ASSERT_EQ(lfo_amplitude[0], 1) << "frame " << f;
+    }
     render_frame(12 + 65);
     EXPECT_EQ(lfo_amplitude[0], 2);
 }
 
 // ---- LFO output --------------------------------------------------------
+
+// One step from a set phase: the offset is wave value x amplitude / 32,
+// rounded down, read through a window that moves four entries per
+// waveform unit and starts at the bank for negative waveforms.
+TEST_F(Modulators, LfoOffsetOfOneStep)
+{
+    struct Case { const char* what; int8_t amplitude, waveform; uint32_t accumulator; uint16_t pitch; int offset; };
+    const Case cases[] = {
+        {"standing at phase 0", 1, 0, 0, 0, 0},
+        {"wrapped amplitude at the sine's peak", -128, 0, 64u << 9, 0, -508},
+        {"waveform 2 reads wave 1, entry 2", 32, 2, (250u << 9) - 1, 1, wavetable_data[WAVE_LENGTH + 2]},
+        {"negative waveform", 32, -5, 64u << 9, 0, wavetable_data[64]},
+    };
+    for (const Case& c : cases) {
+        lfo_amplitude[0] = c.amplitude;
+        lfo_waveform[0] = c.waveform;
+        lfo_accumulator[0] = c.accumulator;
+        lfo_pitch[0] = c.pitch;
+        lfo_step(0);
+        EXPECT_EQ(lfo_output[0], c.offset) << c.what;
+    }
+}
 
 TEST_F(Modulators, AmplitudeOneGivesOffsetsFromMinus4To3)
 {
@@ -119,18 +119,11 @@ TEST_F(Modulators, AmplitudeOneGivesOffsetsFromMinus4To3)
         low = std::min<int>(low, lfo_output[0]);
         high = std::max<int>(high, lfo_output[0]);
     }
-    // Division by 32 rounding down: -127 gives -4, 127 gives 3.
-    EXPECT_EQ(low, -4);
+    EXPECT_EQ(low, -4);  // -127 / 32 rounded down
     EXPECT_EQ(high, 3);
 }
 
-TEST_F(Modulators, StandingLfoAtPhaseZeroGivesNoOffset)
-{
-    lfo_amplitude[0] = 1;
-    lfo_step(0);
-    EXPECT_EQ(lfo_output[0], 0);
-}
-
+// Ten cycles of 131,072 / 14 = 9,362.29 frames: 4.71 Hz.
 TEST_F(Modulators, LfoPitch14CyclesEvery9362Point3Frames)
 {
     lfo_amplitude[0] = 32;  // offset = wave value
@@ -146,36 +139,8 @@ TEST_F(Modulators, LfoPitch14CyclesEvery9362Point3Frames)
         const int period = rises[k] - rises[k - 1];
         EXPECT_TRUE(period == 9362 || period == 9363) << period;
     }
-    // Ten cycles of 131,072 / 14 = 9,362.29 frames: 4.71 Hz.
     const int ten = rises[10] - rises[0];
     EXPECT_TRUE(ten == 93622 || ten == 93623) << ten;
-}
-
-TEST_F(Modulators, WaveformMovesTheWindowByFourEntriesPerUnit)
-{
-    lfo_amplitude[0] = 32;
-    lfo_waveform[0] = 2;                         // bank entries 8 .. 263
-    lfo_accumulator[0] = (250u << 9) - 1;        // next step reads window entry 250
-    lfo_pitch[0] = 1;
-    lfo_step(0);
-    EXPECT_EQ(lfo_output[0], wavetable_data[WAVE_LENGTH + 2]);  // wave 1, entry 2
-}
-
-TEST_F(Modulators, LargestOffsetIs508)
-{
-    lfo_amplitude[0] = -128;                     // a wrapped amplitude
-    lfo_accumulator[0] = 64u << 9;               // the sine's peak, 127
-    lfo_step(0);
-    EXPECT_EQ(lfo_output[0], -508);
-}
-
-TEST_F(Modulators, NegativeWaveformReadsFromTheBankStart)
-{
-    lfo_amplitude[0] = 32;
-    lfo_waveform[0] = -5;
-    lfo_accumulator[0] = 64u << 9;
-    lfo_step(0);
-    EXPECT_EQ(lfo_output[0], wavetable_data[64]);
 }
 
 // The offset computed in frame f moves the phase in frame f + 1.
@@ -192,10 +157,11 @@ TEST_F(Modulators, LfoOffsetReachesTheOscillatorNextFrame)
 
 // ---- Envelopes ---------------------------------------------------------
 
-// Frame in which channel 0's first envelope step after a note armed at the
-// end of frame `note_frame` runs.
+// Frame of channel 0's first envelope step after a note armed at the end
+// of frame `note_frame`; the clock fires at 200, 401, ...
 uint32_t first_envelope_frame(uint32_t note_frame)
 {
+    reset_voices();
     uint32_t f = 0;
     for (; f <= note_frame; ++f) render_frame(f);
     start_note(0, 1, 440, [](int c) { env_vol_type[c] = 0; });
@@ -205,10 +171,8 @@ uint32_t first_envelope_frame(uint32_t note_frame)
 
 TEST_F(Modulators, FirstEnvelopeStepComes1To201FramesAfterTheNote)
 {
-    EXPECT_EQ(first_envelope_frame(199), 200u);  // clock fires at 200, 401, ...
-    reset_voices();
+    EXPECT_EQ(first_envelope_frame(199), 200u);
     EXPECT_EQ(first_envelope_frame(200), 401u);  // just missed it
-    reset_voices();
     EXPECT_EQ(first_envelope_frame(300), 401u);
 }
 
@@ -221,33 +185,25 @@ void set_volume_envelope(uint8_t type, uint16_t length, float volume)
     });
 }
 
-TEST_F(Modulators, DecayReachesExactlyZeroAtStepNPlusOne)
+// A decay (type 0) reaches exactly 0 and an attack (type 1) exactly the
+// channel volume at step n + 1, not a rounding step before.
+TEST_F(Modulators, EnvelopesLandExactlyOnTheirGoalAtStepNPlusOne)
 {
-    for (uint16_t n : {6, 30, 720}) {
-        for (int eighths = 1; eighths <= 15; ++eighths) {
-            const float v = eighths * 0.125f;
-            set_volume_envelope(0, n, v);
-            for (int s = 0; s < n; ++s) env_step(0);
-            ASSERT_GT(osc_volume[0], 0.0f) << "n " << n << " v " << v;
-            env_step(0);
-            ASSERT_EQ(osc_volume[0], 0.0f) << "n " << n << " v " << v;
-            env_step(0);
-            EXPECT_EQ(env_vol_tick[0], n + 1);
-        }
-    }
-}
-
-TEST_F(Modulators, AttackReachesTheChannelVolumeExactly)
-{
-    for (uint16_t n : {6, 30, 720}) {
-        for (int eighths = 1; eighths <= 15; ++eighths) {
-            const float v = eighths * 0.125f;
-            set_volume_envelope(1, n, v);
-            ASSERT_EQ(osc_volume[0], 0.0f);  // an attack starts silent
-            for (int s = 0; s < n; ++s) env_step(0);
-            ASSERT_LT(osc_volume[0], v);
-            env_step(0);
-            ASSERT_EQ(osc_volume[0], v) << "n " << n << " v " << v;
+    for (uint8_t type : {0, 1}) {
+        for (uint16_t n : {6, 30, 720}) {
+            for (int eighths = 1; eighths <= 15; ++eighths) {
+                const float v = eighths * 0.125f;
+                const float goal = type == 0 ? 0.0f : v;
+                SCOPED_TRACE(::testing::Message() << "type " << int(type) << " n " << n << " v " << v);
+                set_volume_envelope(type, n, v);
+                ASSERT_EQ(osc_volume[0], type == 0 ? v : 0.0f);
+                for (int s = 0; s < n; ++s) env_step(0);
+                ASSERT_NE(osc_volume[0], goal);
+                env_step(0);
+                ASSERT_EQ(osc_volume[0], goal);
+                env_step(0);
+                EXPECT_EQ(env_vol_tick[0], n + 1);
+            }
         }
     }
 }
@@ -275,9 +231,7 @@ TEST_F(Modulators, WaveEnvelopeClimbsTo100AndStays)
     start_note(0, 1, 440, [](int c) { env_wav_length[c] = 30; });
     env_step(0);
     EXPECT_EQ(osc_mix[0], 3);  // 100 / 30, truncated
-    for (int s = 1; s < 30; ++s) env_step(0);
-    EXPECT_EQ(osc_mix[0], 100);
-    env_step(0);
+    for (int s = 1; s < 31; ++s) env_step(0);
     EXPECT_EQ(osc_mix[0], 100);
     EXPECT_EQ(env_wav_tick[0], 31);
 }
@@ -303,6 +257,18 @@ TEST_F(Modulators, RestSilencesAtTheNextEnvelopeStep)
         ASSERT_EQ(channel_buffer_int[0][f][0], 0) << "frame " << f;
         ASSERT_EQ(channel_buffer_int[0][f][1], 0) << "frame " << f;
     }
+}
+
+// Sine first, square second on both sides: any change of mix shows.
+void distinct_waves(int c)
+{
+    osc_sample_1_l[c] = osc_sample_1_r[c] = 0;
+    osc_sample_2_l[c] = osc_sample_2_r[c] = 2;
+}
+
+bool tables_equal(int a, int b)
+{
+    return std::memcmp(osc_wavetable[a], osc_wavetable[b], sizeof osc_wavetable[a]) == 0;
 }
 
 // When both envelopes move in one step, the table must carry the new volume
@@ -353,41 +319,31 @@ TEST_F(Modulators, FinishedEnvelopesDoNotRebake)
     EXPECT_EQ(std::memcmp(before, osc_wavetable[0], sizeof before), 0);
 }
 
-TEST_F(Modulators, VolumeEnvelopeTypeTwoLeavesTheNoteSilent)
+// Volume envelope type 2, a zero length (0 / 0) and the program-start state
+// must stay silent, through every rebake by the wave envelope too.
+TEST_F(Modulators, EnvelopesThatCannotSoundBakeSilence)
 {
-    tarq_volume[0] = 1.0f;
-    set_volume_envelope(2, 30, 1.0f);
-    for (int s = 0; s < 5; ++s) env_step(0);
-    EXPECT_EQ(osc_volume[0], 0.0f);
-    EXPECT_EQ(env_vol_tick[0], 0);
+    env_step(0);  // program start: both lengths and ticks 0
+    EXPECT_EQ(osc_mix[0], 100);
     EXPECT_TRUE(table_is_silent(0));
-}
 
-// Zero length would be 0 / 0: the note must be silent, through every later
-// rebake by the wave envelope too.
-TEST_F(Modulators, ZeroLengthVolumeEnvelopeIsSilent)
-{
-    for (uint8_t type : {0, 1}) {
+    for (uint8_t type : {0, 1, 2}) {
+        const uint16_t length = type == 2 ? 30 : 0;
         start_note(0, 1, 440, [&](int c) {
             env_vol_type[c] = type;
-            env_vol_length[c] = 0;
+            env_vol_length[c] = length;
             env_wav_length[c] = 30;
             tarq_volume[c] = 1.0f;
         });
         for (int s = 0; s < 5; ++s) {
             env_step(0);
-            ASSERT_FALSE(osc_volume[0] > 0.0f);
+            ASSERT_FALSE(osc_volume[0] > 0.0f) << "type " << int(type);
             ASSERT_TRUE(table_is_silent(0)) << "type " << int(type) << " step " << s;
         }
+        if (type == 2) {
+            EXPECT_EQ(env_vol_tick[0], 0);
+        }
     }
-}
-
-// Before any instrument is loaded both lengths are 0 and both ticks 0.
-TEST_F(Modulators, EnvelopeStepOnProgramStartStateIsSilent)
-{
-    env_step(0);
-    EXPECT_EQ(osc_mix[0], 100);
-    EXPECT_TRUE(table_is_silent(0));
 }
 
 // ---- Sweep -------------------------------------------------------------
@@ -404,61 +360,34 @@ std::vector<int> sweep_moves(int steps)
     return moves;
 }
 
-void arm_sweep(uint8_t type, uint8_t length, uint16_t pitch, uint16_t target)
+// One unit every length x 4 + 1 steps toward the goal, never past it and
+// never the other way; types 0 and 5 up do not sweep. Pitches compare
+// unsigned: 33,000 is above 32,760.
+TEST_F(Modulators, SweepMovesOneUnitTowardTheGoal)
 {
-    start_note(0, 1, pitch, [&](int c) { swp_type[c] = type; swp_length[c] = length; });
-    osc_target_pitch[0] = target;
-}
-
-TEST_F(Modulators, SweepGlidesDownOneUnitPerLengthTimes4Plus1Frames)
-{
-    for (uint8_t type : {1, 3}) {
-        arm_sweep(type, 2, 500, 497);
-        EXPECT_EQ(sweep_moves(100), (std::vector<int>{2, 11, 20}));
-        EXPECT_EQ(osc_pitch[0], 497);
+    struct Case { uint8_t type, length; uint16_t pitch, target; int steps; std::vector<int> moves; uint16_t end; };
+    const Case cases[] = {
+        {1, 2, 500, 497, 100, {2, 11, 20}, 497},
+        {3, 2, 500, 497, 100, {2, 11, 20}, 497},
+        {2, 1, 440, 443, 100, {2, 7, 12}, 443},
+        {4, 1, 440, 443, 100, {2, 7, 12}, 443},
+        {1, 0, 500, 490, 11, {2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 490},
+        {1, 0, 500, 500, 50, {}, 500},
+        {1, 0, 500, 600, 50, {}, 500},
+        {2, 0, 500, 400, 50, {}, 500},
+        {0, 0, 500, 400, 50, {}, 500},
+        {5, 0, 500, 400, 50, {}, 500},
+        {255, 0, 500, 400, 50, {}, 500},
+        {1, 0, 33000, 32760, 2, {2}, 32999},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "type " << int(c.type) << " length " << int(c.length)
+                                          << " from " << c.pitch << " to " << c.target);
+        start_note(0, 1, c.pitch, [&](int ch) { swp_type[ch] = c.type; swp_length[ch] = c.length; });
+        osc_target_pitch[0] = c.target;
+        EXPECT_EQ(sweep_moves(c.steps), c.moves);
+        EXPECT_EQ(osc_pitch[0], c.end);
     }
-}
-
-TEST_F(Modulators, SweepGlidesUpAndStopsOnTheTarget)
-{
-    for (uint8_t type : {2, 4}) {
-        arm_sweep(type, 1, 440, 443);
-        EXPECT_EQ(sweep_moves(100), (std::vector<int>{2, 7, 12}));
-        EXPECT_EQ(osc_pitch[0], 443);
-    }
-}
-
-TEST_F(Modulators, SweepLengthZeroMovesEveryFrame)
-{
-    arm_sweep(1, 0, 500, 490);
-    EXPECT_EQ(sweep_moves(11), (std::vector<int>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
-    EXPECT_EQ(osc_pitch[0], 490);
-}
-
-TEST_F(Modulators, SweepNeverMovesAwayFromItsDirection)
-{
-    arm_sweep(1, 0, 500, 500);  // down, target reached
-    EXPECT_TRUE(sweep_moves(50).empty());
-    arm_sweep(1, 0, 500, 600);  // down, target above
-    EXPECT_TRUE(sweep_moves(50).empty());
-    arm_sweep(2, 0, 500, 400);  // up, target below
-    EXPECT_TRUE(sweep_moves(50).empty());
-}
-
-TEST_F(Modulators, SweepTypesZeroAndFivePlusNeverMove)
-{
-    for (uint8_t type : {0, 5, 255}) {
-        arm_sweep(type, 0, 500, 400);
-        EXPECT_TRUE(sweep_moves(50).empty()) << "type " << int(type);
-    }
-}
-
-// 33,000 is above 32,760 only when compared unsigned.
-TEST_F(Modulators, SweepComparesPitchesUnsigned)
-{
-    arm_sweep(1, 0, 33000, 32760);
-    sweep_moves(2);
-    EXPECT_EQ(osc_pitch[0], 32999);
 }
 
 }  // namespace
