@@ -36,25 +36,22 @@ std::vector<uint32_t> tick_frames(int count)
     return frames;
 }
 
-TEST_F(SongInterpreter, TempoChangeGovernsTheIntervalAfterTheOneBegun)
+// A tempo command sets 14 x its operand for the interval after the one
+// already begun; without one, ticks come every 701 frames.
+TEST_F(SongInterpreter, TempoGovernsTheIntervalAfterTheOneBegun)
 {
-    load("tempo43");
-    EXPECT_EQ(tick_frames(4), (std::vector<uint32_t>{0, 701, 1304, 1907}));
-    EXPECT_EQ(tick_speed, 602);
-}
-
-TEST_F(SongInterpreter, WithoutTempoTicksComeEvery701Frames)
-{
-    load("code15");
-    EXPECT_EQ(tick_frames(3), (std::vector<uint32_t>{0, 701, 1402}));
-}
-
-TEST_F(SongInterpreter, TempoIs14TimesItsOperand)
-{
-    block = assemble_ok(idle_channels(0, 6) + "channel 7\n  t63 r1\n");
-    load_song(block);
-    run_ticks(1);
-    EXPECT_EQ(tick_speed, 882);
+    struct Case { std::string song; std::vector<uint32_t> frames; uint16_t speed; };
+    const Case cases[] = {
+        {test_song("tempo43"), {0, 701, 1304, 1907}, 602},
+        {test_song("code15"), {0, 701, 1402}, 700},
+        {idle_channels(0, 6) + "channel 7\n  t63 r1\n", {0, 701, 1584}, 882},
+    };
+    for (const Case& c : cases) {
+        block = assemble_ok(c.song);
+        load_song(block);
+        EXPECT_EQ(tick_frames(static_cast<int>(c.frames.size())), c.frames) << c.song;
+        EXPECT_EQ(tick_speed, c.speed) << c.song;
+    }
 }
 
 // The wait of every length code, from the table of note lengths: whole
@@ -189,23 +186,12 @@ bool voice_untouched()
            osc_volume[0] == 0.25f;
 }
 
-TEST_F(SongInterpreter, TiedNoteWithoutSweepRetunesOnly)
-{
-    load("tie");  // instrument 1 has swp_type 0
-    run_ticks(1);
-    mark_voice();
-    run_ticks(32);
-    EXPECT_TRUE(voice_untouched());
-    EXPECT_EQ(osc_pitch[0], notes[41]);
-    EXPECT_EQ(tarq_tie_flag[0], 0);
-    EXPECT_EQ(tarq_note[0], 5);
-}
-
 // A tied e at octave 3 (pitch index 41) on a channel whose sweep is set by
 // hand, the way a tied note finds the previous note's instrument.
 void play_tied_with_sweep(uint8_t type, uint8_t target)
 {
     run_ticks(1);
+    mark_voice();
     swp_type[0] = type;
     swp_target[0] = target;
     osc_pitch[0] = 1111;
@@ -213,6 +199,7 @@ void play_tied_with_sweep(uint8_t type, uint8_t target)
     run_ticks(32);
 }
 
+// A tied note only retunes: the voice is not reloaded whatever the sweep.
 TEST_F(SongInterpreter, TiedNoteFollowsEachSweepType)
 {
     struct Case { uint8_t type; uint16_t pitch, target; };
@@ -230,6 +217,9 @@ TEST_F(SongInterpreter, TiedNoteFollowsEachSweepType)
         play_tied_with_sweep(c.type, 2);
         EXPECT_EQ(osc_pitch[0], c.pitch) << "swp_type " << int(c.type);
         EXPECT_EQ(osc_target_pitch[0], c.target) << "swp_type " << int(c.type);
+        EXPECT_TRUE(voice_untouched()) << "swp_type " << int(c.type);
+        EXPECT_EQ(tarq_tie_flag[0], 0);
+        EXPECT_EQ(tarq_note[0], 5);
     }
 }
 
