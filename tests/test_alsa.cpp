@@ -54,107 +54,44 @@ struct ScriptedDevice {
     }
 };
 
-// 1000 frames in which no two samples are equal, so a lost, repeated or
-// shifted frame shows up in what the device received.
-std::vector<int16_t> test_song()
+// Every scripted device: the frames it took, the error the loop ended with,
+// how many writes it saw and which errors went to recovery. What reached
+// the device must be exactly the song's first frames: none lost, repeated
+// or shifted around a short write or a recovery.
+TEST(PlaybackWrite, WritesUntilDoneOrNoProgress)
 {
+    struct Case {
+        const char* what;
+        std::vector<long> writes;
+        std::vector<int> recovers;
+        uint32_t frames;
+        int error;
+        size_t write_calls;
+        std::vector<int> recovered;
+    };
+    const Case cases[] = {
+        {"the device takes it all", {}, {}, 1000, 0, 1, {}},
+        {"short writes", {300, 1, 250}, {}, 1000, 0, 4, {}},
+        {"underrun mid-song", {400, -EPIPE}, {}, 1000, 0, 3, {-EPIPE}},
+        {"suspend mid-song", {400, -ESTRPIPE}, {}, 1000, 0, 3, {-ESTRPIPE}},
+        {"every underrun between progress", {100, -EPIPE, 200, -EPIPE, 300}, {}, 1000, 0, 6, {-EPIPE, -EPIPE}},
+        {"an error recovery does not handle", {400, -EIO}, {-EIO}, 400, -EIO, 2, {-EIO}},
+        {"a recovery that fails", {400, -EPIPE}, {-ENODEV}, 400, -ENODEV, 2, {-EPIPE}},
+        {"failing again straight after a recovery", {250, -EPIPE, -EPIPE, -EPIPE}, {}, 250, -EPIPE, 3, {-EPIPE}},
+        {"a write that takes nothing", {500, 0}, {}, 500, -EIO, 2, {}},
+    };
+    // 1000 frames in which no two samples are equal.
     std::vector<int16_t> song(2000);
     for (size_t i = 0; i < song.size(); ++i) song[i] = static_cast<int16_t>(i * 7 - 7000);
-    return song;
-}
-
-std::vector<int16_t> first_frames(const std::vector<int16_t>& song, size_t frames)
-{
-    return {song.begin(), song.begin() + 2 * frames};
-}
-
-TEST(PlaybackWrite, WholeSongInOneWriteWhenTheDeviceTakesIt)
-{
-    const auto song = test_song();
-    ScriptedDevice device;
-    const pcm_write_result r = device.play(song);
-    EXPECT_EQ(r.frames_written, 1000u);
-    EXPECT_EQ(r.error, 0);
-    EXPECT_EQ(device.writes, 1u);
-    EXPECT_EQ(device.received, song);
-    EXPECT_TRUE(device.recovered_errors.empty());
-}
-
-TEST(PlaybackWrite, ShortWritesContinueWhereTheDeviceStopped)
-{
-    const auto song = test_song();
-    ScriptedDevice device({300, 1, 250});
-    const pcm_write_result r = device.play(song);
-    EXPECT_EQ(r.frames_written, 1000u);
-    EXPECT_EQ(r.error, 0);
-    EXPECT_EQ(device.writes, 4u);
-    EXPECT_EQ(device.received, song);
-}
-
-TEST(PlaybackWrite, UnderrunOrSuspendMidSongIsRecoveredAndTheRestWritten)
-{
-    const auto song = test_song();
-    for (const int error : {-EPIPE, -ESTRPIPE}) {
-        ScriptedDevice device({400, error});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedDevice device(c.writes, c.recovers);
         const pcm_write_result r = device.play(song);
-        EXPECT_EQ(r.frames_written, 1000u) << error;
-        EXPECT_EQ(r.error, 0) << error;
-        EXPECT_EQ(device.recovered_errors, std::vector<int>{error});
-        EXPECT_EQ(device.received, song) << "frames lost or repeated around the recovery";
-    }
-}
-
-TEST(PlaybackWrite, EveryUnderrunBetweenProgressIsRecovered)
-{
-    const auto song = test_song();
-    ScriptedDevice device({100, -EPIPE, 200, -EPIPE, 300});
-    const pcm_write_result r = device.play(song);
-    EXPECT_EQ(r.frames_written, 1000u);
-    EXPECT_EQ(r.error, 0);
-    EXPECT_EQ(device.recovered_errors.size(), 2u);
-    EXPECT_EQ(device.received, song);
-}
-
-TEST(PlaybackWrite, FailureStopsWithTheFramesWrittenAndTheFinalError)
-{
-    const auto song = test_song();
-    {
-        SCOPED_TRACE("an error recovery does not handle comes back unchanged");
-        ScriptedDevice device({400, -EIO}, {-EIO});
-        const pcm_write_result r = device.play(song);
-        EXPECT_EQ(r.frames_written, 400u);
-        EXPECT_EQ(r.error, -EIO);
-        EXPECT_EQ(device.received, first_frames(song, 400));
-    }
-    {
-        SCOPED_TRACE("a recovery that fails reports its own error");
-        ScriptedDevice device({400, -EPIPE}, {-ENODEV});
-        const pcm_write_result r = device.play(song);
-        EXPECT_EQ(r.frames_written, 400u);
-        EXPECT_EQ(r.error, -ENODEV);
-        EXPECT_EQ(device.writes, 2u);
-    }
-}
-
-TEST(PlaybackWrite, DeviceThatMakesNoProgressEndsTheLoop)
-{
-    const auto song = test_song();
-    {
-        SCOPED_TRACE("failing again straight after a recovery");
-        ScriptedDevice device({250, -EPIPE, -EPIPE, -EPIPE});
-        const pcm_write_result r = device.play(song);
-        EXPECT_EQ(r.frames_written, 250u);
-        EXPECT_EQ(r.error, -EPIPE);
-        EXPECT_EQ(device.recovered_errors.size(), 1u);
-        EXPECT_EQ(device.writes, 3u);
-    }
-    {
-        SCOPED_TRACE("a write that takes nothing");
-        ScriptedDevice device({500, 0});
-        const pcm_write_result r = device.play(song);
-        EXPECT_EQ(r.frames_written, 500u);
-        EXPECT_EQ(r.error, -EIO);
-        EXPECT_TRUE(device.recovered_errors.empty());
+        EXPECT_EQ(r.frames_written, c.frames);
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_EQ(device.writes, c.write_calls);
+        EXPECT_EQ(device.recovered_errors, c.recovered);
+        EXPECT_EQ(device.received, std::vector<int16_t>(song.begin(), song.begin() + 2 * c.frames));
     }
 }
 
