@@ -68,36 +68,18 @@ TEST_F(Drum, Note7AtOctave3HoldsEachValueFourFrames)
     for (int f = 1020; f < 1100; ++f) ASSERT_EQ(out[f], out[1019]) << "frame " << f;
 }
 
-TEST_F(Drum, Notes11And12PlaySamples0And1)
+// 38 x volume x PCM value, truncated toward zero on both signs
+// (38 x 0.125 = 4.75).
+TEST_F(Drum, GainAtLowestAndHighestVolume)
 {
-    start_drum(11);
-    EXPECT_EQ(sample_start, 0);
-    EXPECT_EQ(sample_end, 669);
-    start_drum(12);
-    EXPECT_EQ(sample_start, 669);
-    EXPECT_EQ(sample_end, 725);
-}
-
-TEST_F(Drum, FullScaleNegativeAtLowestAndHighestVolume)
-{
-    const int at = find_pcm(-128);
-    ASSERT_GE(at, 0) << "the drum PCM has no -128";
-    set_drum(6, 0.125f);
-    EXPECT_EQ(play_up_to(at), -608);
-    set_drum(6, 1.875f);
-    EXPECT_EQ(play_up_to(at), -9120);
-}
-
-// 38 x 0.125 = 4.75: truncated toward zero on both signs.
-TEST_F(Drum, GainTruncatesTowardZero)
-{
-    const int plus = find_pcm(1);
-    const int minus = find_pcm(-1);
-    ASSERT_GE(plus, 0);
-    ASSERT_GE(minus, 0);
-    set_drum(6, 0.125f);
-    EXPECT_EQ(play_up_to(plus), 4);
-    EXPECT_EQ(play_up_to(minus), -4);
+    struct Case { int pcm; float volume; int16_t out; };
+    for (const Case c : {Case{-128, 0.125f, -608}, Case{-128, 1.875f, -9120}, Case{1, 0.125f, 4},
+                         Case{-1, 0.125f, -4}}) {
+        const int at = find_pcm(c.pcm);
+        ASSERT_GE(at, 0) << "the drum PCM has no " << c.pcm;
+        set_drum(6, c.volume);
+        EXPECT_EQ(play_up_to(at), c.out) << c.pcm << " at volume " << c.volume;
+    }
 }
 
 TEST_F(Drum, RestFreezesTheValueOfTheFrameBefore)
@@ -168,56 +150,35 @@ TEST(DrumSamples, BoundariesAreFixed)
     for (int k = 0; k <= DRUM_SAMPLE_COUNT; ++k) EXPECT_EQ(sample_index[k], expected[k]) << k;
 }
 
-struct SampleView {
-    int start;
-    int length;
-    int operator[](int i) const { return wavetable[start + i]; }
-};
-
-SampleView drum_sample(int k) { return {sample_index[k], sample_index[k + 1] - sample_index[k]}; }
-
-double rms(const SampleView& s, int from, int to)
+double rms(const int8_t* s, int from, int to)
 {
     double sum = 0.0;
     for (int i = from; i < to; ++i) sum += double(s[i]) * s[i];
     return std::sqrt(sum / (to - from));
 }
 
-TEST(DrumSamples, EachReachesFullScaleOrNearly)
+// Each sample reaches full scale or nearly, decays by quarters (the last at
+// most a quarter of the first: percussive, not sustained) and ends on 0, since
+// the channel holds the last value and anything else leaves a DC step.
+TEST(DrumSamples, EachIsLoudDecaysAndEndsInSilence)
 {
     for (int k = 0; k < DRUM_SAMPLE_COUNT; ++k) {
-        const SampleView s = drum_sample(k);
+        SCOPED_TRACE(::testing::Message() << "sample " << k);
+        const int8_t* s = &wavetable[sample_index[k]];
+        const int length = sample_index[k + 1] - sample_index[k];
         int peak = 0;
-        for (int i = 0; i < s.length; ++i) peak = std::max(peak, std::abs(s[i]));
-        EXPECT_GE(peak, 120) << "sample " << k;
-    }
-}
-
-// Loudness by quarters never rises, and the last quarter is at most a
-// quarter of the first: percussive, not sustained.
-TEST(DrumSamples, EachDecays)
-{
-    for (int k = 0; k < DRUM_SAMPLE_COUNT; ++k) {
-        const SampleView s = drum_sample(k);
-        const int q = s.length / 4;
+        for (int i = 0; i < length; ++i) peak = std::max(peak, std::abs(s[i]));
+        EXPECT_GE(peak, 120);
+        const int q = length / 4;
         double previous = rms(s, 0, q);
         const double first = previous;
         for (int part = 1; part < 4; ++part) {
             const double now = rms(s, part * q, (part + 1) * q);
-            EXPECT_LE(now, previous) << "sample " << k << " quarter " << part;
+            EXPECT_LE(now, previous) << "quarter " << part;
             previous = now;
         }
-        EXPECT_LE(previous, first / 4) << "sample " << k;
-    }
-}
-
-// The channel holds the last value after a sample ends: it must be 0, or
-// every finished drum would leave a DC step behind.
-TEST(DrumSamples, EachEndsInSilence)
-{
-    for (int k = 0; k < DRUM_SAMPLE_COUNT; ++k) {
-        const SampleView s = drum_sample(k);
-        EXPECT_EQ(s[s.length - 1], 0) << "sample " << k;
+        EXPECT_LE(previous, first / 4);
+        EXPECT_EQ(s[length - 1], 0);
     }
 }
 
