@@ -62,20 +62,17 @@ TEST_F(Oscillator, BakeWorkedExample)
     EXPECT_EQ(osc_wavetable[0][1][k], 467);
 }
 
-// Full volume, hard left, no cross-feed: the sine's peak becomes 127 * 18.
-TEST_F(Oscillator, PeakAmplitudeIs127Times18)
+// Full volume, no cross-feed: the sine's peak becomes 127 * 18 = 2286 hard
+// left, and centre pan is slightly left-heavy (2286 x 0.7073882 / 0.7068252).
+TEST_F(Oscillator, SinePeakAtHardLeftAndCentre)
 {
-    tarq_panning[2] = -100;
-    update_wavetable(2, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f);
-    EXPECT_EQ(osc_wavetable[2][0][64], 2286);
-    EXPECT_EQ(osc_wavetable[2][1][64], 0);
-}
-
-TEST_F(Oscillator, CentrePanIsSlightlyLeftHeavy)
-{
-    update_wavetable(0, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f);
-    EXPECT_EQ(osc_wavetable[0][0][64], 1617);  // 2286 * 0.7073882
-    EXPECT_EQ(osc_wavetable[0][1][64], 1615);  // 2286 * 0.7068252
+    struct Case { int8_t pan; int16_t left, right; };
+    for (const Case c : {Case{-100, 2286, 0}, Case{0, 1617, 1615}}) {
+        tarq_panning[2] = c.pan;
+        update_wavetable(2, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f);
+        EXPECT_EQ(osc_wavetable[2][0][64], c.left) << "pan " << int(c.pan);
+        EXPECT_EQ(osc_wavetable[2][1][64], c.right) << "pan " << int(c.pan);
+    }
 }
 
 TEST_F(Oscillator, StereoMixKeepsBlendsOrSwapsTheSides)
@@ -125,18 +122,17 @@ TEST_F(Oscillator, PhaseRotatesOnlyTheRightSecondWave)
     }
 }
 
-TEST_F(Oscillator, MixMorphsBetweenTheWavesWithTruncation)
+// Wave 4 is +/-100 and wave 5 the other pulse: at mix 37 an entry where
+// they differ by 200 morphs to 100 - 74 = 26, where they agree it stays.
+TEST_F(Oscillator, MixMorphsBetweenTheWaves)
 {
+    ASSERT_EQ(wavetable_data[4 * 256 + 100], 100);
+    ASSERT_EQ(wavetable_data[5 * 256 + 100], -100);
+    ASSERT_EQ(wavetable_data[4 * 256 + 10], wavetable_data[5 * 256 + 10]);
     tarq_panning[0] = -100;
-    // Wave 4 is +/-100 and wave 5 the other pulse: at mix 37 an entry where
-    // they differ by 200 morphs to 100 - 74 = 26 exactly, where they agree it stays.
     update_wavetable(0, 4, 5, 4, 5, 37, 0, 1.0f, 0.0f);
-    const int16_t differ = osc_wavetable[0][0][100];  // wave 4 high, wave 5 low
-    const int16_t agree = osc_wavetable[0][0][10];
-    EXPECT_EQ(agree, static_cast<int16_t>(wavetable_data[4 * 256 + 10] * 18));
-    const int mixed = wavetable_data[4 * 256 + 100] +
-                      static_cast<int>((wavetable_data[5 * 256 + 100] - wavetable_data[4 * 256 + 100]) * 37 / 100.0);
-    EXPECT_EQ(differ, mixed * 18);
+    EXPECT_EQ(osc_wavetable[0][0][100], 26 * 18);
+    EXPECT_EQ(osc_wavetable[0][0][10], wavetable_data[4 * 256 + 10] * 18);
 }
 
 TEST_F(Oscillator, StepReadsBits9To16AndWraps)
