@@ -95,31 +95,26 @@ void expect_silent_except(const std::vector<float>& out, std::vector<size_t> lef
     }
 }
 
-TEST(DelayImpulse, Preset1EchoesFallWithTheSwappedLeftGain)
+// Preset 1: the left gain is at its floor from frame 20,999 and raised
+// again from 28,003. Preset 3 echoes every 25,499 frames.
+TEST(DelayImpulse, EchoesOfAnImpulseAtFrame1)
 {
-    const std::vector<float> input = left_impulse(42000, 1);
-    const std::vector<float> p = delayed(input, fully_wet(preset(1)));
-    EXPECT_EQ(p[2], 1.0f);
-    EXPECT_NEAR(p[2 * 14000], 0.9909809f, 6e-8);
-    EXPECT_NEAR(p[2 * 27999], 0.1952334f, 6e-8);  // left gain at its floor since frame 20,999
-    EXPECT_NEAR(p[2 * 41998], 0.1934726f, 6e-8);  // raised again from frame 28,003
-    expect_silent_except(p, {1, 14000, 27999, 41998}, 41998);
-
-    const std::vector<float> out = delayed(input, preset(1));
-    EXPECT_NEAR(out[2 * 14000], 0.0792785f, 6e-8);
-}
-
-TEST(DelayImpulse, Preset3EchoesEvery25499Frames)
-{
-    const std::vector<float> input = left_impulse(76500, 1);
-    const std::vector<float> p = delayed(input, fully_wet(preset(3)));
-    EXPECT_NEAR(p[2 * 25500], 0.4003963f, 6e-8);
-    EXPECT_NEAR(p[2 * 50999], 0.1603172f, 6e-8);
-    EXPECT_NEAR(p[2 * 76498], 0.0513011f, 6e-8);
-    expect_silent_except(p, {1, 25500, 50999, 76498}, 76499);
-
-    const std::vector<float> out = delayed(input, preset(3));
-    EXPECT_NEAR(out[2 * 25500], 0.1601585f, 6e-8);
+    struct Case { int preset; uint32_t frames; std::vector<size_t> echoes; std::vector<float> levels; float mixed; };
+    const Case cases[] = {
+        {1, 42000, {14000, 27999, 41998}, {0.9909809f, 0.1952334f, 0.1934726f}, 0.0792785f},
+        {3, 76500, {25500, 50999, 76498}, {0.4003963f, 0.1603172f, 0.0513011f}, 0.1601585f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "preset " << c.preset);
+        const std::vector<float> input = left_impulse(c.frames, 1);
+        const std::vector<float> p = delayed(input, fully_wet(preset(c.preset)));
+        EXPECT_EQ(p[2], 1.0f);
+        for (size_t k = 0; k < c.echoes.size(); ++k) EXPECT_NEAR(p[2 * c.echoes[k]], c.levels[k], 6e-8);
+        std::vector<size_t> sounding = c.echoes;
+        sounding.push_back(1);
+        expect_silent_except(p, sounding, c.frames - 1);
+        EXPECT_NEAR(delayed(input, preset(c.preset))[2 * c.echoes[0]], c.mixed, 6e-8);
+    }
 }
 
 TEST(DelayImpulse, FrameZeroIsNeverEchoed)
@@ -146,6 +141,11 @@ TEST(DelayGains, RiseFor1001FramesTo1_0009907)
     run = run_for(1001, never_swaps);
     EXPECT_NEAR(run.gain[0], 1.0009907f, 6e-8);
     EXPECT_EQ(run.gain[1], run.gain[0]);
+    delay_finish(run);
+    run = run_for(20000, {1000, 2, 0.5f, 0.2f, 0.5f});  // swap state 2 never lowers a side
+    EXPECT_NEAR(run.gain[0], 1.0009907f, 6e-8);
+    EXPECT_NEAR(run.gain[1], 1.0009907f, 6e-8);
+    EXPECT_EQ(run.swap_state, 2u);
     delay_finish(run);
 }
 
@@ -183,15 +183,6 @@ TEST(DelayGains, SwapsAtFrameDPlus1ThenEveryDPlus2Frames)
     }
     DelayRun run = run_for(1002, s);
     EXPECT_TRUE(run.falling[0]) << "start side 1 lowers the left side first";
-    delay_finish(run);
-}
-
-TEST(DelayGains, SwapStateTwoNeverLowersEitherSide)
-{
-    DelayRun run = run_for(20000, {1000, 2, 0.5f, 0.2f, 0.5f});
-    EXPECT_NEAR(run.gain[0], 1.0009907f, 6e-8);
-    EXPECT_NEAR(run.gain[1], 1.0009907f, 6e-8);
-    EXPECT_EQ(run.swap_state, 2u);
     delay_finish(run);
 }
 
