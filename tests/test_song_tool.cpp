@@ -210,7 +210,7 @@ TEST(SongCheck, RejectsBrokenLayouts)
 // Channel 0 holds after r4 c2 (96 ticks), channel 7 after two quarter rests
 // with tempo 63 from tick 32. Ticks run at frame 0, 701, then every 603
 // frames until tick 32 sets 882: ticks 33.. come 603 and then 883 apart.
-TEST(SongInfo, ClosingHoldTickAndFrameFollowTheTempo)
+TEST(SongInfo, ReportsUsesAndTheClosingHoldAtItsTickAndFrame)
 {
     const std::vector<uint8_t> block = assemble_ok(test_song("closing"));
     const auto times = closing_hold_times(block.data(), block.size(), 1000000);
@@ -225,19 +225,15 @@ TEST(SongInfo, ClosingHoldTickAndFrameFollowTheTempo)
                           "closing hold at tick 64 (frame 47370)"),
               std::string::npos)
         << report;
-    render_reset();
-}
 
-TEST(SongInfo, ListsInstrumentsPatternsAndOctaves)
-{
-    const std::vector<uint8_t> block = assemble_ok(
+    const std::vector<uint8_t> other = assemble_ok(
         "channel 0\n  @5 o2 *a @12 o4 *b r1\n" + idle_channels(1, 7) +
         "pattern a\n  @7 o3 c4\npattern b\n  c4\n");
-    const std::string report = song_info(block.data(), block.size());
-    EXPECT_NE(report.find("channel 0: 12 bytes, instruments 5 12 (in patterns: 7), patterns 0 1, "
+    const std::string listing = song_info(other.data(), other.size());
+    EXPECT_NE(listing.find("channel 0: 12 bytes, instruments 5 12 (in patterns: 7), patterns 0 1, "
                           "octaves 2 3 4, no closing hold"),
               std::string::npos)
-        << report;
+        << listing;
     render_reset();
 }
 
