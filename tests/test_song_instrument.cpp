@@ -16,7 +16,9 @@ protected:
     void TearDown() override { render_reset(); }
 };
 
-TEST_F(InstrumentLoad, Instrument13ScalesItsLengths)
+// Instrument 13 scales its lengths; 11 has the smallest stereo mix; 7
+// carries sweep and LFO fields.
+TEST_F(InstrumentLoad, FieldsOfInstruments13_11And7)
 {
     configure_instrument(3, 13);
     EXPECT_EQ(env_wav_length[3], 765);
@@ -28,17 +30,11 @@ TEST_F(InstrumentLoad, Instrument13ScalesItsLengths)
     EXPECT_EQ(lfo_pitch[3], 11);
     EXPECT_EQ(osc_sample_1_l[3], 8);
     EXPECT_EQ(osc_sample_1_r[3], 9);
-}
 
-TEST_F(InstrumentLoad, Instrument11HasTheSmallestStereoMix)
-{
     configure_instrument(6, 11);
     EXPECT_EQ(osc_stereo_mix[6], 0.01f);
     EXPECT_EQ(osc_phase[6], 120);
-}
 
-TEST_F(InstrumentLoad, SweepAndLfoFieldsOfInstrument7)
-{
     configure_instrument(0, 7);
     EXPECT_EQ(swp_type[0], 3);
     EXPECT_EQ(swp_length[0], 15);
