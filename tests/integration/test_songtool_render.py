@@ -143,6 +143,29 @@ class Stems(unittest.TestCase):
             s.cleanup()
 
 
+class Play(unittest.TestCase):
+    def play(self, alsa_config, *args):
+        s = harness.Scratch(alsa_config)
+        self.addCleanup(s.cleanup)
+        with open(s.path("small.txt"), "w") as f:
+            f.write(SMALL)
+        r = subprocess.run([SONGTOOL, "render", "small.txt", "--frames", "5000", "--play", *args], cwd=s.dir,
+                           env=s.env, capture_output=True, text=True, timeout=600)
+        return s, r
+
+    def test_plays_what_it_writes(self):
+        s, r = self.play(None, "-o", "out.wav")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("Playback complete. Bye!", r.stdout)
+        samples, _ = wav_samples(s.path("out.wav"))
+        self.assertTrue(harness.read_bytes(s.capture) == samples, "played frames differ from the file")
+
+    def test_a_missing_device_is_reported_and_the_run_ends_normally(self):
+        s, r = self.play("pcm.!default { type hw card 99 }\n")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertRegex(r.stdout, r'Error: ALSA device "default": cannot be opened for playback')
+
+
 class BadInput(unittest.TestCase):
     def setUp(self):
         self.s = Scratch()
