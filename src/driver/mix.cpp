@@ -85,15 +85,18 @@ private:
 };
 
 struct Pipeline {
+    explicit Pipeline(const MixOptions& o) : options(o), frames(o.frames), samples(2 * o.frames) {}
+    const MixOptions& options;
+    const uint32_t frames, samples;  // of the master
     BlockRing blocks;
-    Progress mixed, half_equalised;
+    Progress mixed, half_equalised, equalised;
     DelayRun delays[RENDER_CHANNELS] = {};
     float* master = nullptr;
 };
 
-uint32_t block_frames(uint32_t done)
+uint32_t block_frames(const Pipeline& p, uint32_t done)
 {
-    return SONG_FRAMES - done < RENDER_BLOCK_FRAMES ? SONG_FRAMES - done : RENDER_BLOCK_FRAMES;
+    return p.frames - done < RENDER_BLOCK_FRAMES ? p.frames - done : RENDER_BLOCK_FRAMES;
 }
 
 // Every channel rendered on its own, times its gain.
@@ -101,9 +104,9 @@ void render_channels(Pipeline& p)
 {
     for (int k = 0; k < RENDER_CHANNELS; ++k) {
         render_channel_start();
-        for (uint32_t done = 0; done < SONG_FRAMES; done += block_frames(done)) {
+        for (uint32_t done = 0; done < p.frames; done += block_frames(p, done)) {
             Slot& slot = p.blocks.next(RENDERED);
-            slot.frames = block_frames(done);
+            slot.frames = block_frames(p, done);
             render_channel_block(k, slot.frames);
             channel_to_float(k, slot.samples, slot.frames);
             p.blocks.finish(RENDERED);
@@ -114,20 +117,20 @@ void render_channels(Pipeline& p)
 // A chain of equaliser stages over the master as far as `ready` has got,
 // reporting its own progress to `finished` (if any).
 void equalise_behind(Pipeline& p, FilterStage (&chain)[FILTER_CHAIN_LENGTH], Progress& ready,
-                     Progress* finished)
+                     Progress& finished)
 {
-    for (uint32_t done = 0; done < SONG_SAMPLES;) {
+    for (uint32_t done = 0; done < p.samples;) {
         const uint32_t available = ready.wait_beyond(done);
         filter_chain_block(chain, p.master + done, available - done);
         done = available;
-        if (finished != nullptr) finished->advance_to(done);
+        finished.advance_to(done);
     }
 }
 
 void delay_channels(Pipeline& p)
 {
     for (int k = 0; k < RENDER_CHANNELS; ++k) {
-        for (uint32_t done = 0; done < SONG_FRAMES;) {
+        for (uint32_t done = 0; done < p.frames;) {
             Slot& slot = p.blocks.next(DELAYED);
             if (channel_has_delay(k)) delay_block(p.delays[k], slot.samples, 2 * slot.frames);
             done += slot.frames;
@@ -136,26 +139,49 @@ void delay_channels(Pipeline& p)
     }
 }
 
-// Channel k's blocks through its reverb into the master.
+void report(const Pipeline& p, MixStage stage, int k, uint32_t done)
+{
+    if (p.options.progress != nullptr) p.options.progress(p.options.context, stage, k, done, p.samples);
+}
+
+// Channel k's blocks through its reverb into the master (unless it is left
+// out of it).
 void reverb_and_mix(Pipeline& p, int k)
 {
-    std::printf("Processing channel %d: ", k);
-    std::fflush(stdout);
-    say_channel_effects(k);
+    const MixOptions& o = p.options;
+    if (o.say_progress_lines) {
+        std::printf("Processing channel %d: ", k);
+        std::fflush(stdout);
+        say_channel_effects(k);
+    }
     const bool reverb = channel_has_reverb(k);
     if (reverb) channel_reverb_start(k);
-    for (uint32_t done = 0; done < SONG_SAMPLES;) {
+    report(p, MixStage::channel, k, 0);
+    for (uint32_t done = 0; done < p.samples;) {
         Slot& slot = p.blocks.next(MIXED);
         const uint32_t length = 2 * slot.frames;
         if (reverb) reverb_block(slot.samples, length);
-        float* into = p.master + done;
-        for (uint32_t i = 0; i < length; ++i) into[i] = into[i] + slot.samples[i];
+        if (o.observe != nullptr) o.observe(o.context, k, done, slot.samples, length);
+        if (o.in_master[k]) {
+            float* into = p.master + done;
+            for (uint32_t i = 0; i < length; ++i) into[i] = into[i] + slot.samples[i];
+        }
         done += length;
         p.blocks.finish(MIXED);
         if (k == RENDER_CHANNELS - 1) p.mixed.advance_to(done);
+        report(p, MixStage::channel, k, done);
     }
     if (reverb) reverb_finish();
-    std::putchar('\n');
+    if (o.say_progress_lines) std::putchar('\n');
+}
+
+// Waits for the equaliser's second half to finish the master.
+void follow_equaliser(Pipeline& p)
+{
+    for (uint32_t done = 0; done < p.samples;) {
+        done = p.equalised.wait_beyond(done);
+        report(p, MixStage::equaliser, RENDER_CHANNELS - 1, done);
+    }
 }
 
 // The threads of the run; one that cannot be started ends the program with
@@ -174,12 +200,12 @@ std::thread start_thread(Args&&... args)
 
 }  // namespace
 
-float* mix_channels()
+float* mix_channels(const MixOptions& options)
 {
-    auto* p = new (std::nothrow) Pipeline;
+    auto* p = new (std::nothrow) Pipeline(options);
     if (p == nullptr) fx_fail("out of memory: cannot allocate the blocks between the render threads");
-    p->master = take_floats(SONG_SAMPLES, "the master mix");
-    std::memset(p->master, 0, SONG_SAMPLES * sizeof(float));
+    p->master = take_floats(p->samples, "the master mix");
+    std::memset(p->master, 0, p->samples * sizeof(float));
     // The delay lines are taken here, before the other threads start, so a
     // refused preset or a failed allocation ends the program from this one.
     for (int k = 0; k < RENDER_CHANNELS; ++k)
@@ -189,10 +215,11 @@ float* mix_channels()
     std::thread renderer = start_thread(render_channels, std::ref(*p));
     std::thread delayer = start_thread(delay_channels, std::ref(*p));
     std::thread eq_first = start_thread(equalise_behind, std::ref(*p), std::ref(eq.first),
-                                        std::ref(p->mixed), &p->half_equalised);
+                                        std::ref(p->mixed), std::ref(p->half_equalised));
     std::thread eq_second = start_thread(equalise_behind, std::ref(*p), std::ref(eq.second),
-                                         std::ref(p->half_equalised), nullptr);
+                                         std::ref(p->half_equalised), std::ref(p->equalised));
     for (int k = 0; k < RENDER_CHANNELS; ++k) reverb_and_mix(*p, k);
+    follow_equaliser(*p);
     eq_second.join();
     eq_first.join();
     delayer.join();

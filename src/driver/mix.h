@@ -1,9 +1,39 @@
 // Renders every channel and mixes it, through its effects, into the master.
 #pragma once
+#include <cstdint>
 
-// Returns the whole song's master mix, equalised (taken with take_floats),
-// writing each channel's progress line. Channels go through the reverb in
+#include "driver/render.h"
+
+// What a mix reports of its own progress, from the thread that called
+// mix_channels: channel k rendered and through its effects, then the master
+// equaliser finishing behind the last channel.
+enum class MixStage { channel, equaliser };
+using MixProgress = void (*)(void* context, MixStage stage, int channel, uint32_t done,
+                             uint32_t total);
+
+// Sees channel k's block as it enters the mix (after its gain, delay and
+// reverb): `length` samples from sample `at` of the song. Called from the
+// mixing thread, channel after channel, in order.
+using MixObserver = void (*)(void* context, int channel, uint32_t at, const float* samples,
+                             uint32_t length);
+
+struct MixOptions {
+    uint32_t frames = SONG_FRAMES;  // from the song's start
+    // Channels added into the master. Every channel still passes through its
+    // effects, so the reverb's carried state reaches the next one unchanged.
+    bool in_master[RENDER_CHANNELS] = {true, true, true, true, true, true, true, true};
+    bool say_progress_lines = true;  // songrender's "Processing channel" lines on standard output
+    MixObserver observe = nullptr;
+    MixProgress progress = nullptr;
+    void* context = nullptr;  // handed to observe and progress
+};
+
+// Returns the master mix of options.frames frames, equalised (taken with
+// take_floats, 2 * frames samples). Channels go through the reverb in
 // ascending order, since its carried state links each channel to the one
 // before; other threads render, convert and delay the channels ahead of it
 // and equalise the master behind the last one.
-float* mix_channels();
+float* mix_channels(const MixOptions& options);
+
+// The whole song with every channel, as songrender plays it.
+inline float* mix_channels() { return mix_channels(MixOptions{}); }

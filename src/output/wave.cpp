@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -15,11 +16,10 @@
 
 namespace {
 
-constexpr uint32_t SONG_DATA_BYTES = SONG_SAMPLES * 2;
-
 [[maybe_unused]] uint16_t byte_swap(uint16_t v) { return __builtin_bswap16(v); }
 [[maybe_unused]] uint32_t byte_swap(uint32_t v) { return __builtin_bswap32(v); }
 [[maybe_unused]] int16_t byte_swap(int16_t v) { return static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(v))); }
+[[maybe_unused]] float byte_swap(float v) { return std::bit_cast<float>(__builtin_bswap32(std::bit_cast<uint32_t>(v))); }
 
 template <typename T>
 T little_endian(T value)
@@ -28,22 +28,27 @@ T little_endian(T value)
     else return byte_swap(value);
 }
 
-void report_failure(const char* path, int error)
+// songrender reports on both streams; a tool only on standard error.
+void report_failure(const char* path, int error, const char* program)
 {
-    std::fflush(stdout);
-    std::printf("Error: could not write %s: %s\n", path, std::strerror(error));
-    std::fflush(stdout);
-    std::fprintf(stderr, "songrender: could not write %s: %s\n", path, std::strerror(error));
+    if (program == nullptr) {
+        std::fflush(stdout);
+        std::printf("Error: could not write %s: %s\n", path, std::strerror(error));
+        std::fflush(stdout);
+    }
+    std::fprintf(stderr, "%s: could not write %s: %s\n", program != nullptr ? program : "songrender",
+                 path, std::strerror(error));
 }
 
 // Samples in little-endian order, in pieces so a big-endian host needs no
 // second copy of the song.
-bool write_samples(std::FILE* file, const int16_t* samples, uint32_t count)
+template <typename T>
+bool write_samples(std::FILE* file, const T* samples, uint32_t count)
 {
     if constexpr (std::endian::native == std::endian::little) {
         return std::fwrite(samples, sizeof *samples, count, file) == count;
     } else {
-        int16_t piece[4096];
+        T piece[4096];
         for (uint32_t done = 0; done < count;) {
             const uint32_t n = std::min<uint32_t>(count - done, 4096);
             for (uint32_t i = 0; i < n; ++i) piece[i] = little_endian(samples[done + i]);
@@ -68,51 +73,29 @@ std::string folder_of(const std::string& path)
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-}  // namespace
-
-wave_header song_wave_header()
+// A file under a temporary name in the folder of `path`, opened for
+// reading and writing; null (errno set) if it cannot be made.
+std::FILE* open_draft(const char* path, std::string& temp)
 {
-    wave_header h;
-    std::memcpy(h.riff_id, "RIFF", 4);
-    h.riff_size = little_endian<uint32_t>(SONG_DATA_BYTES + 36);
-    std::memcpy(h.wave_id, "WAVE", 4);
-    std::memcpy(h.fmt_id, "fmt ", 4);
-    h.fmt_size = little_endian<uint32_t>(16);
-    h.audio_format = little_endian<uint16_t>(1);
-    h.channel_count = little_endian<uint16_t>(2);
-    h.sample_rate = little_endian<uint32_t>(SAMPLE_RATE);
-    h.byte_rate = little_endian<uint32_t>(SAMPLE_RATE * 4);
-    h.block_align = little_endian<uint16_t>(4);
-    h.bits_per_sample = little_endian<uint16_t>(16);
-    std::memcpy(h.data_id, "data", 4);
-    h.data_size = little_endian<uint32_t>(SONG_DATA_BYTES);
-    return h;
-}
-
-bool wave_export_to(const char* path, const int16_t* samples, uint32_t count)
-{
-    std::string temp = folder_of(path) + "/.output.wav.XXXXXX";
+    temp = folder_of(path) + "/.output.wav.XXXXXX";
     const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        report_failure(path, errno);
-        return false;
-    }
+    if (fd < 0) return nullptr;
     fchmod(fd, default_file_mode());
-    std::FILE* file = fdopen(fd, "wb");
+    std::FILE* file = fdopen(fd, "w+b");
     if (file == nullptr) {
         const int error = errno;
         close(fd);
         unlink(temp.c_str());
-        report_failure(path, error);
-        return false;
+        errno = error;
     }
+    return file;
+}
 
-    const wave_header header = song_wave_header();
-    errno = 0;
-    bool ok = std::fwrite(&header, sizeof header, 1, file) == 1;
-    std::puts("Writing to output file...");
-    std::fflush(stdout);
-    ok = ok && write_samples(file, samples, count);
+// Flushes the draft to the disk and renames it to `path` if everything
+// written so far went through (`ok`), or removes it; reports a failure.
+bool commit_draft(std::FILE* file, const std::string& temp, const char* path, bool ok,
+                  const char* program)
+{
     ok = ok && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
     int error = errno;
     if (std::fclose(file) != 0 && ok) {
@@ -125,14 +108,175 @@ bool wave_export_to(const char* path, const int16_t* samples, uint32_t count)
     }
     if (!ok) {
         unlink(temp.c_str());
-        report_failure(path, error != 0 ? error : EIO);
+        report_failure(path, error != 0 ? error : EIO, program);
+    }
+    return ok;
+}
+
+// The header and the 16-bit samples, written safely; `program` as in
+// report_failure, and songrender's progress lines only for songrender.
+bool write_pcm(const char* path, const wave_header& header, const int16_t* samples, uint32_t count,
+               const char* program)
+{
+    std::string temp;
+    std::FILE* file = open_draft(path, temp);
+    if (file == nullptr) {
+        report_failure(path, errno, program);
         return false;
     }
-    std::puts("Successfully written! (Maybe, there's no error checking.)");
+    errno = 0;
+    bool ok = std::fwrite(&header, sizeof header, 1, file) == 1;
+    if (program == nullptr) {
+        std::puts("Writing to output file...");
+        std::fflush(stdout);
+    }
+    ok = ok && write_samples(file, samples, count);
+    if (!commit_draft(file, temp, path, ok, program)) return false;
+    if (program == nullptr) std::puts("Successfully written! (Maybe, there's no error checking.)");
     return true;
+}
+
+// Header of a stereo file at the song's rate: fmt_size 16 and PCM, or 18
+// with the extension size 0 for other formats (which also need a fact chunk).
+void fill_header(wave_header& h, uint32_t fmt_size, uint16_t format, uint16_t bits,
+                 uint32_t extra_bytes, uint32_t data_bytes)
+{
+    const uint16_t frame_bytes = static_cast<uint16_t>(2 * bits / 8);
+    std::memcpy(h.riff_id, "RIFF", 4);
+    h.riff_size = little_endian<uint32_t>(data_bytes + 36 + extra_bytes);
+    std::memcpy(h.wave_id, "WAVE", 4);
+    std::memcpy(h.fmt_id, "fmt ", 4);
+    h.fmt_size = little_endian<uint32_t>(fmt_size);
+    h.audio_format = little_endian<uint16_t>(format);
+    h.channel_count = little_endian<uint16_t>(2);
+    h.sample_rate = little_endian<uint32_t>(SAMPLE_RATE);
+    h.byte_rate = little_endian<uint32_t>(SAMPLE_RATE * frame_bytes);
+    h.block_align = little_endian<uint16_t>(frame_bytes);
+    h.bits_per_sample = little_endian<uint16_t>(bits);
+    std::memcpy(h.data_id, "data", 4);
+    h.data_size = little_endian<uint32_t>(data_bytes);
+}
+
+}  // namespace
+
+wave_header pcm_wave_header(uint32_t count)
+{
+    wave_header h;
+    fill_header(h, 16, 1, 16, 0, count * 2);
+    return h;
+}
+
+wave_header song_wave_header() { return pcm_wave_header(SONG_SAMPLES); }
+
+bool wave_export_to(const char* path, const int16_t* samples, uint32_t count)
+{
+    return write_pcm(path, song_wave_header(), samples, count, nullptr);
 }
 
 bool wave_export(const int16_t* samples, uint32_t count)
 {
     return wave_export_to("./output.wav", samples, count);
+}
+
+bool wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, const char* program)
+{
+    return write_pcm(path, pcm_wave_header(count), samples, count, program);
+}
+
+namespace {
+
+// The float file's header: the PCM layout's fields with fmt grown by the
+// two-byte extension size, then a fact chunk with the frame count, then data.
+#pragma pack(push, 1)
+struct float_wave_header {
+    char riff_id[4];
+    uint32_t riff_size;
+    char wave_id[4];
+    char fmt_id[4];
+    uint32_t fmt_size;  // 18
+    uint16_t audio_format;  // 3 = IEEE float
+    uint16_t channel_count;
+    uint32_t sample_rate;
+    uint32_t byte_rate;
+    uint16_t block_align;
+    uint16_t bits_per_sample;  // 32
+    uint16_t extension_size;   // 0
+    char fact_id[4];           // "fact"
+    uint32_t fact_size;        // 4
+    uint32_t frame_count;
+    char data_id[4];
+    uint32_t data_size;
+};
+#pragma pack(pop)
+static_assert(sizeof(float_wave_header) == 58, "the float WAV header is 58 bytes");
+
+float_wave_header float_header(uint32_t count)
+{
+    constexpr uint32_t EXTRA = 2 + 12;  // extension size, fact chunk
+    wave_header pcm;
+    fill_header(pcm, 18, 3, 32, EXTRA, count * 4);
+    float_wave_header h;
+    std::memcpy(&h, &pcm, offsetof(wave_header, data_id));  // up to bits_per_sample
+    h.extension_size = 0;
+    std::memcpy(h.fact_id, "fact", 4);
+    h.fact_size = little_endian<uint32_t>(4);
+    h.frame_count = little_endian<uint32_t>(count / 2);
+    std::memcpy(h.data_id, "data", 4);
+    h.data_size = pcm.data_size;
+    return h;
+}
+
+}  // namespace
+
+bool float_wave_open(FloatWave& wave, const char* path, const char* program)
+{
+    wave = FloatWave{};
+    wave.path = path;
+    wave.program = program;
+    wave.file = open_draft(path, wave.temp);
+    if (wave.file == nullptr) {
+        report_failure(path, errno, program);
+        return false;
+    }
+    const float_wave_header placeholder{};
+    errno = 0;
+    wave.ok = std::fwrite(&placeholder, sizeof placeholder, 1, wave.file) == 1;
+    return true;
+}
+
+void float_wave_append(FloatWave& wave, const float* samples, uint32_t count)
+{
+    wave.ok = wave.ok && write_samples(wave.file, samples, count);
+    wave.count += count;
+}
+
+bool float_wave_finish(FloatWave& wave, float scale)
+{
+    constexpr uint32_t PIECE = 4096;
+    float piece[PIECE];
+    const long data_start = static_cast<long>(sizeof(float_wave_header));
+    bool ok = wave.ok && std::fflush(wave.file) == 0;
+    for (uint32_t done = 0; ok && done < wave.count;) {
+        const uint32_t n = std::min(wave.count - done, PIECE);
+        const long at = data_start + 4L * done;
+        ok = std::fseek(wave.file, at, SEEK_SET) == 0 && std::fread(piece, 4, n, wave.file) == n;
+        for (uint32_t i = 0; ok && i < n; ++i)
+            piece[i] = little_endian(little_endian(piece[i]) * scale);
+        ok = ok && std::fseek(wave.file, at, SEEK_SET) == 0 && std::fwrite(piece, 4, n, wave.file) == n;
+        done += n;
+    }
+    const float_wave_header header = float_header(wave.count);
+    ok = ok && std::fseek(wave.file, 0, SEEK_SET) == 0 &&
+         std::fwrite(&header, sizeof header, 1, wave.file) == 1;
+    const bool committed = commit_draft(wave.file, wave.temp, wave.path.c_str(), ok, wave.program);
+    wave.file = nullptr;
+    return committed;
+}
+
+void float_wave_discard(FloatWave& wave)
+{
+    if (wave.file == nullptr) return;
+    std::fclose(wave.file);
+    unlink(wave.temp.c_str());
+    wave.file = nullptr;
 }

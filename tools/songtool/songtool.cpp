@@ -1,5 +1,7 @@
 #include "songtool.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include "song_disasm.h"
 #include "song_findings.h"
 #include "song_info.h"
+#include "song_render.h"
 #include "song_roll.h"
 
 namespace {
@@ -26,6 +29,10 @@ const char* const USAGE =
     "                                              as a JSON list on standard output)\n"
     "       songtool info SONG                     per-channel summary and timing\n"
     "       songtool roll SONG -o ROLL.svg|.png    draw the song as a piano roll\n"
+    "       songtool render SONG -o OUT.wav [--play] [--solo 0,3] [--mute 7]\n"
+    "                       [--frames N | --seconds S] [--stems DIR]\n"
+    "                                              render as songrender would (--stems: a\n"
+    "                                              32-bit float DIR/channel-K.wav per channel)\n"
     "SONG is a song in the notation or an assembled block.\n";
 
 bool read_file(const std::string& path, std::string& content)
@@ -153,6 +160,19 @@ int check(const LoadedSong& song, const Arguments& a, std::ostream& out, std::os
     return song.findings.empty() ? 0 : EXIT_INVALID;
 }
 
+int render(const std::vector<std::string>& args, std::ostream& err)
+{
+    RenderRequest request;
+    std::string error;
+    if (!parse_render_arguments(args, request, error))
+        return err << "songtool: render: " << error << '\n' << USAGE, EXIT_USAGE;
+    LoadedSong song;
+    if (!load_song(request.song, song, err)) return EXIT_USAGE;
+    if (!song.findings.empty()) return report(song.findings, err), EXIT_INVALID;
+    request.show_progress = isatty(STDERR_FILENO) == 1;
+    return render_song(song.block, request, err);
+}
+
 int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
 {
     const Roll r = observe_roll(song.block.data(), song.block.size());
@@ -167,6 +187,7 @@ int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::
 {
     if (args.empty()) return err << USAGE, EXIT_USAGE;
     const std::string& command = args[0];
+    if (command == "render") return render(args, err);
     Arguments a;
     const bool takes_output = command == "asm" || command == "roll";
     const std::vector<std::string> flags = command == "asm"     ? std::vector<std::string>{"--cpp"}
