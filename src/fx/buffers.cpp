@@ -1,5 +1,6 @@
 #include "fx/buffers.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,7 +9,7 @@ void fx_fail(const char* message)
     std::fflush(stdout);
     std::printf("\nError: %s\n", message);  // a progress line may be open
     std::fflush(stdout);
-    std::fprintf(stderr, "songrender: %s\n", message);
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message);  // songrender or songtool
     std::exit(EXIT_FAILURE);
 }
 
