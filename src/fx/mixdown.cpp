@@ -106,10 +106,17 @@ float master_peak_of(const float* master, uint32_t length)
 
 namespace {
 
-// master * scale, truncated toward zero to 16 bits; master keeps the scaled
-// single-precision value, as the file's samples are taken from it.
-void scale_to_16_bits(float* master, int16_t* out, uint32_t length, float scale)
+// master scaled so that `peak` becomes 32767 and truncated toward zero to 16
+// bits; master keeps the scaled single-precision value, as the file's
+// samples are taken from it. A silent master (peak 0) gives zeros rather
+// than 32767 / 0 turning every sample into NaN.
+void normalise_to_16_bits(float* master, int16_t* out, uint32_t length, float peak)
 {
+    if (peak == 0.0f) {
+        std::memset(out, 0, length * sizeof *out);
+        return;
+    }
+    const float scale = 32767.0f / peak;
     for (uint32_t i = 0; i < length; ++i) {
         master[i] = master[i] * scale;
         out[i] = static_cast<int16_t>(static_cast<int32_t>(master[i]));
@@ -120,12 +127,7 @@ void scale_to_16_bits(float* master, int16_t* out, uint32_t length, float scale)
 
 void master_normalise(float* master, int16_t* out, uint32_t length)
 {
-    const float peak = master_peak_of(master, length);
-    if (peak == 0.0f) {  // silent: 32767 / 0 would turn every sample into NaN
-        std::memset(out, 0, length * sizeof *out);
-        return;
-    }
-    scale_to_16_bits(master, out, length, 32767.0f / peak);
+    normalise_to_16_bits(master, out, length, master_peak_of(master, length));
 }
 
 int16_t* master_to_song(float* master, uint32_t length)
@@ -139,8 +141,7 @@ int16_t* master_to_song(float* master, uint32_t length)
     int16_t piece[PIECE];
     for (uint32_t done = 0; done < length; done += PIECE) {
         const uint32_t n = length - done < PIECE ? length - done : PIECE;
-        if (peak == 0.0f) std::memset(piece, 0, n * sizeof *piece);  // silent: no NaN from 0 / 0
-        else scale_to_16_bits(master + done, piece, n, 32767.0f / peak);
+        normalise_to_16_bits(master + done, piece, n, peak);
         std::memmove(song + done * sizeof *piece, piece, n * sizeof *piece);
     }
     return reinterpret_cast<int16_t*>(song);
