@@ -84,6 +84,22 @@ TEST(Modulators, EnvelopesLandExactlyOnTheirGoalAtStepNPlusOne)
 
 // A rest at the end of frame 500 changes nothing audible until the envelope
 // step of frame 602; from frame 603 the channel is silent.
+// The stated single-precision order, (t * rise) / n + from, rounds to
+// values that other orders miss.
+TEST(Modulators, EnvelopeArithmeticKeepsItsOrderOfOperations)
+{
+    set_volume_envelope(0, 30, 0.875f);
+    for (int s = 0; s < 2; ++s) env_step(0);
+    EXPECT_EQ(osc_volume[0], 0.8458333611488342f);  // t*(0-v)/n + v; not 0.8458333015441895
+    set_volume_envelope(1, 120, 1.875f);
+    for (int s = 0; s <= 63; ++s) env_step(0);
+    EXPECT_EQ(osc_volume[0], 0.984375f);  // (63*v)/n; 63*(v/n) gives 0.98437494
+    reset_voices();
+    start_note(0, 440, [](int c) { env_wav_length[c] = 300; });
+    for (int s = 0; s < 159; ++s) env_step(0);
+    EXPECT_EQ(osc_mix[0], 53);  // (159*100)/300; (159/300)*100 gives 52
+}
+
 TEST(Modulators, RestSilencesAtTheNextEnvelopeStep)
 {
     set_volume_envelope(0, 720, 1.0f);
