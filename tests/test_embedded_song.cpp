@@ -26,7 +26,7 @@ Stream decoded(uint16_t start)
 std::vector<uint8_t> bytes_at(uint32_t pos, uint32_t n) { return {tarq_data + pos, tarq_data + pos + n}; }
 
 struct Uses {
-    std::set<int> instruments, patterns, octaves, pans, transposes;
+    std::set<int> instruments, patterns, pans, transposes;
     int loops = 0, max_depth = 0, tempos = 0;
 };
 
@@ -38,7 +38,6 @@ Uses uses_of(uint16_t start)
         const Event& e = se.event;
         if (e.op == Op::instrument) u.instruments.insert(e.operand);
         if (e.op == Op::pattern_call) u.patterns.insert(e.operand);
-        if (e.op == Op::octave) u.octaves.insert(nibble_low(e.byte));
         if (e.op == Op::panning) u.pans.insert(static_cast<int8_t>(e.operand));
         if (e.op == Op::transpose) u.transposes.insert(static_cast<int8_t>(e.operand));
         u.tempos += e.op == Op::tempo;
@@ -97,7 +96,6 @@ TEST(EmbeddedSong, EachChannelCallsItsOwnPatternsAndInstruments)
     const std::set<int> instruments[8] = {{5, 12, 13}, {5, 12, 13}, {5, 12, 13}, {1, 5, 12, 13},
                                           {0, 3, 13}, {2, 7, 8, 9}, {2, 4, 6, 13}, {}};
     const std::set<int> pans[8] = {{-20}, {20}, {-40}, {40}, {}, {}, {}, {}};
-    const std::set<int> octaves[8] = {{1, 2, 3, 4}, {2, 3}, {2, 3}, {1, 2, 3}, {0, 1, 2, 3}, {}, {}, {2, 3, 4, 5}};
     std::set<int> all_instruments;
     for (unsigned c = 0; c < 8; ++c) {
         SCOPED_TRACE(c);
@@ -105,16 +103,9 @@ TEST(EmbeddedSong, EachChannelCallsItsOwnPatternsAndInstruments)
         EXPECT_EQ(u.patterns, patterns[c]);
         EXPECT_EQ(u.instruments, instruments[c]);
         EXPECT_EQ(u.pans, pans[c]);
-        std::set<int> octs = u.octaves;
         all_instruments.insert(u.instruments.begin(), u.instruments.end());
-        for (int p : u.patterns) {
-            const Uses pu = uses_of(entry(SONG_CHANNELS + p));
-            octs.insert(pu.octaves.begin(), pu.octaves.end());
-            all_instruments.insert(pu.instruments.begin(), pu.instruments.end());
-        }
-        if (!octaves[c].empty()) {
-            EXPECT_EQ(octs, octaves[c]);
-        }
+        for (int p : u.patterns)
+            for (int i : uses_of(entry(SONG_CHANNELS + p)).instruments) all_instruments.insert(i);
     }
     EXPECT_EQ(all_instruments.size(), 14u);
     EXPECT_EQ(uses_of(entry(6)).transposes, (std::set<int>{-1, 0}));

@@ -23,20 +23,6 @@ protected:
     std::vector<uint8_t> block;
 };
 
-// Marks the state a new note would reset, to see whether a note was tied.
-void mark_voice()
-{
-    lfo_amplitude[0] = 9;
-    env_wav_tick[0] = 77;
-    osc_mix[0] = 42;
-    osc_volume[0] = 0.25f;
-}
-
-bool voice_untouched()
-{
-    return lfo_amplitude[0] == 9 && env_wav_tick[0] == 77 && osc_mix[0] == 42 && osc_volume[0] == 0.25f;
-}
-
 // A tempo command sets 14 x its operand for the interval after the one begun; by default 701.
 TEST_F(SongInterpreter, TempoGovernsTheIntervalAfterTheOneBegun)
 {
@@ -112,19 +98,6 @@ TEST_F(SongInterpreter, TransposePanningAndVolumeOperands)
     EXPECT_EQ(osc_target_pitch[0], notes[36]);  // octave 3, note 1, one semitone down
 }
 
-TEST_F(SongInterpreter, NewNoteReloadsTheInstrument)
-{
-    play(test_song("tie"));
-    mark_voice();
-    run_ticks(1);
-    EXPECT_EQ(lfo_amplitude[0], 0);
-    EXPECT_EQ(osc_mix[0], 0);
-    EXPECT_EQ(env_vol_tick[0], 0);
-    EXPECT_EQ(env_wav_tick[0], 1);
-    EXPECT_EQ(osc_sample_1_l[0], 10);      // instrument 1
-    EXPECT_FLOAT_EQ(osc_volume[0], 0.5f);  // a decay starts at the channel volume
-}
-
 // A tied e (pitch index 41) only retunes by the sweep type found on the channel.
 TEST_F(SongInterpreter, TiedNoteFollowsEachSweepType)
 {
@@ -135,7 +108,8 @@ TEST_F(SongInterpreter, TiedNoteFollowsEachSweepType)
         SCOPED_TRACE(int(c.type));
         play(test_song("tie"));
         run_ticks(1);
-        mark_voice();
+        lfo_amplitude[0] = 9;
+        env_wav_tick[0] = 77;
         swp_type[0] = c.type;
         swp_target[0] = 2;
         osc_pitch[0] = 1111;
@@ -143,7 +117,8 @@ TEST_F(SongInterpreter, TiedNoteFollowsEachSweepType)
         run_ticks(32);
         EXPECT_EQ(osc_pitch[0], c.pitch);
         EXPECT_EQ(osc_target_pitch[0], c.target);
-        EXPECT_TRUE(voice_untouched());
+        EXPECT_EQ(lfo_amplitude[0], 9);  // the voice is not reloaded
+        EXPECT_EQ(env_wav_tick[0], 77);
         EXPECT_EQ(tarq_note[0], 5);
     }
 }
@@ -164,22 +139,24 @@ TEST_F(SongInterpreter, NewNoteSetsPitchAndSweepGoal)
     }
 }
 
-TEST_F(SongInterpreter, RestClearsAPendingTieAndReloadsTheInstrument)
+TEST_F(SongInterpreter, RestClearsAPendingTieAndNewNotesReloadTheInstrument)
 {
     play(test_song("tie_rest"));  // c4 & r4 d4 & r0 e4
     run_ticks(1);
-    mark_voice();
+    env_wav_tick[0] = 77;
     run_ticks(32);
     EXPECT_EQ(tarq_tie_flag[0], 0);
     EXPECT_EQ(env_wav_tick[0], 1);
     EXPECT_EQ(env_vol_type[0], 0);
     EXPECT_EQ(osc_pitch[0], notes[37]);  // the pitch stays
     for (int i = 0; i < 2; ++i) {  // d4 untied; then r0 clears the tie and e starts afresh
-        mark_voice();
+        lfo_amplitude[0] = 9;
         run_ticks(32);
         EXPECT_EQ(lfo_amplitude[0], 0);
     }
     EXPECT_EQ(tarq_note[0], 5);
+    EXPECT_EQ(osc_sample_1_l[0], 10);      // instrument 1 again
+    EXPECT_FLOAT_EQ(osc_volume[0], 0.5f);  // a decay starts at the channel volume
 }
 
 TEST_F(SongInterpreter, DrumNotesStartSamplesAndFoldAbove10)
