@@ -49,8 +49,11 @@ Uses uses_of(uint16_t start)
 
 }  // namespace
 
-TEST(EmbeddedSong, SizeTablesBudgetsAndExcerpts)
+// Every channel reaches its closing hold in tick 9,312 (96 ticks of opening rests and 72 bars
+// of 128), run after frame 5,668,714 once the drums switch to tempo 63 in tick 9,120.
+TEST(EmbeddedSong, SizeTablesBudgetsAndClosingHolds)
 {
+    const auto times = closing_hold_times(tarq_data, tarq_data_size, SONG_FRAMES);
     const uint16_t starts[8] = {0x0070, 0x0230, 0x0384, 0x04A0, 0x061D, 0x088D, 0x0913, 0x0BF3};
     const uint32_t budgets[8] = {448, 340, 284, 381, 624, 134, 736, 388};
     ASSERT_EQ(tarq_data_size, 4993u);
@@ -62,6 +65,9 @@ TEST(EmbeddedSong, SizeTablesBudgetsAndExcerpts)
         const Stream s = decoded(entry(c));
         EXPECT_EQ(s.end_pos + 1 - entry(c), budgets[c]);
         EXPECT_EQ(bytes_at(s.end_pos - 4, 5), (std::vector<uint8_t>{0xF0, 0xFF, 0x00, 0xF1, 0xFF}));
+        ASSERT_TRUE(times[c].reached);
+        EXPECT_EQ(times[c].tick, 96u + 72u * 128u);
+        EXPECT_EQ(times[c].frame, 5668714u);
     }
     EXPECT_EQ(entry(8), 0x0D77);
     EXPECT_EQ(entry(8 + 47), 0x136C);
@@ -111,16 +117,4 @@ TEST(EmbeddedSong, EachChannelCallsItsOwnPatternsAndInstruments)
     EXPECT_EQ(uses_of(entry(6)).transposes, (std::set<int>{-1, 0}));
     EXPECT_EQ(uses_of(entry(6)).max_depth, 2);
     EXPECT_EQ(uses_of(entry(7)).tempos, 2);
-}
-
-// 96 ticks of opening rests and 72 bars of 128 ticks; tick 9,312 runs after frame
-// 5,668,714 once the drums switch to tempo 63 in tick 9,120.
-TEST(EmbeddedSong, EveryChannelReachesItsClosingHoldInTheSameTick)
-{
-    const auto times = closing_hold_times(tarq_data, tarq_data_size, SONG_FRAMES);
-    for (int c = 0; c < 8; ++c) {
-        ASSERT_TRUE(times[c].reached) << "channel " << c;
-        EXPECT_EQ(times[c].tick, 96u + 72u * 128u) << "channel " << c;
-        EXPECT_EQ(times[c].frame, 5668714u) << "channel " << c;
-    }
 }

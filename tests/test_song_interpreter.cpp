@@ -42,34 +42,26 @@ TEST_F(SongInterpreter, TempoGovernsTheIntervalAfterTheOneBegun)
     }
 }
 
-// Whole note 128 ticks, dotted codes 8..14, code 15 no time: a rest of the code, then d.
-TEST_F(SongInterpreter, LengthCodesLastTheirTicks)
+// Ticks until channel 0 reads d: a rest of each length code (whole 128, dotted 8..14, code 15
+// none) plus the tick that reads it, or a loop of 1-tick notes that plays its body count times.
+TEST_F(SongInterpreter, LengthCodesAndLoopCountsTakeTheirTicks)
 {
-    for (auto [code, ticks] : {std::pair{0, 128}, {6, 2}, {8, 96}, {14, 2}}) {
-        play("channel 0\n  o3 $0" + std::string(1, "0123456789ABCDEF"[code]) + " d1\n" + idle_channels(1, 7));
-        run_ticks(ticks);
-        EXPECT_EQ(tarq_note[0], 0) << "code " << code;
-        run_ticks(1);
-        EXPECT_EQ(tarq_note[0], 3) << "code " << code;
-    }
-    play(test_song("code15"));  // o3 c0 d4: d read in the tick that played c
-    run_ticks(1);
-    EXPECT_EQ(tarq_note[0], 3);
-    EXPECT_EQ(tarq_length[0], 31);
-    EXPECT_EQ(osc_pitch[0], notes[38]);  // instrument 0 glides up from a semitone below
-    EXPECT_EQ(osc_target_pitch[0], notes[39]);
-}
-
-// Ticks until channel 0 reads its `d1` after a loop of 1-tick notes.
-TEST_F(SongInterpreter, LoopCountIsHowOftenTheBodyPlays)
-{
-    for (auto [song, ticks] : {std::pair{"loop1", 2}, {"loop3", 4}, {"loop0", 65537}}) {
-        play(test_song(song));
+    const auto rest = [](const char* code) { return "channel 0\n  o3 $0" + std::string(code) + " d1\n" + idle_channels(1, 7); };
+    const std::pair<std::string, int> cases[] = {{rest("0"), 129}, {rest("6"), 3}, {rest("8"), 97}, {rest("E"), 3},
+                                                 {test_song("code15"), 1}, {test_song("loop1"), 2},
+                                                 {test_song("loop3"), 4}, {test_song("loop0"), 65537}};
+    for (const auto& [song, ticks] : cases) {
+        play(song);
         int n = 0;
         for (; tarq_note[0] != 3; ++n) run_ticks(1);
         EXPECT_EQ(n, ticks) << song;
         EXPECT_EQ(loops_active[0], 0) << song;
     }
+    play(test_song("code15"));  // o3 c0 d4: d read in the tick that played c, then its quarter
+    run_ticks(1);
+    EXPECT_EQ(tarq_length[0], 31);
+    EXPECT_EQ(osc_pitch[0], notes[38]);  // instrument 0 glides up from a semitone below
+    EXPECT_EQ(osc_target_pitch[0], notes[39]);
 }
 
 TEST_F(SongInterpreter, PatternReturnsAfterItsCallAndTheChannelStartsOver)
