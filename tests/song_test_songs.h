@@ -1,8 +1,8 @@
-// Small songs in the song notation, shared by the interpreter, tool and
-// fuzz tests, and helpers to assemble and play them.
+// Small songs in the song notation shared by the song tests, and helpers to play them.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,7 +10,7 @@
 #include "song/tarq.h"
 #include "song_asm.h"
 
-// Channels from..to that only rest, for songs that exercise the others.
+// Channels from..to that only rest.
 inline std::string idle_channels(int from, int to)
 {
     std::string text;
@@ -18,51 +18,35 @@ inline std::string idle_channels(int from, int to)
     return text;
 }
 
-struct TestSong {
-    const char* name;
-    std::string text;
-};
-
-inline const std::vector<TestSong>& test_songs()
+inline const std::map<std::string, std::string>& test_songs()
 {
-    static const std::vector<TestSong> songs = {
+    const std::string idle = idle_channels(1, 7), loop_tail = idle_channels(1, 6) + "channel 7\n  t0 r1\n";
+    static const std::map<std::string, std::string> songs = {
         {"tempo43", idle_channels(0, 6) + "channel 7\n  t43 r4 [ r1 ]255\n"},
-        {"code15", "channel 0\n  o3 c0 d4 r1\n" + idle_channels(1, 7)},
-        {"loop1", "channel 0\n  o3 [ c128 ]1 d1\n" + idle_channels(1, 6) + "channel 7\n  t0 r1\n"},
-        {"loop3", "channel 0\n  o3 [ c128 ]3 d1\n" + idle_channels(1, 6) + "channel 7\n  t0 r1\n"},
-        {"loop0", "channel 0\n  o3 [ c128 ]0 d1\n" + idle_channels(1, 6) + "channel 7\n  t0 r1\n"},
-        {"call", "channel 0\n  o3 c4 *middle e4\n" + idle_channels(1, 7) +
-                     "pattern middle\n  d4\n"},
-        {"signed", "channel 0\n  k-1 p-20 o3 c4\n" + idle_channels(1, 7)},
-        {"tie", "channel 0\n  @1 o3 c4 & e4 & f4 r1\n" + idle_channels(1, 7)},
-        {"tie_rest", "channel 0\n  @1 o3 c4 & r4 d4 & r0 e4 r1\n" + idle_channels(1, 7)},
+        {"code15", "channel 0\n  o3 c0 d4 r1\n" + idle},
+        {"loop1", "channel 0\n  o3 [ c128 ]1 d1\n" + loop_tail},
+        {"loop3", "channel 0\n  o3 [ c128 ]3 d1\n" + loop_tail},
+        {"loop0", "channel 0\n  o3 [ c128 ]0 d1\n" + loop_tail},
+        {"call", "channel 0\n  o3 c4 *middle e4\n" + idle + "pattern middle\n  d4\n"},
+        {"signed", "channel 0\n  k-1 p-20 v12 o3 c4\n" + idle},
+        {"tie", "channel 0\n  @1 o3 c4 & e4 & f4 r1\n" + idle},
+        {"tie_rest", "channel 0\n  @1 o3 c4 & r4 d4 & r0 e4 r1\n" + idle},
         {"drums", idle_channels(0, 6) + "channel 7\n  o3 a+4 b4 & c4 r4 e4 r1\n"},
-        {"closing", "channel 0\n  r4 c2 [ r1 ]255\n" + idle_channels(1, 6) +
-                        "channel 7\n  t43 r4 t63 r4 [ r1 ]255\n"},
-        {"nested", "channel 0\n  o2 [ c8 [ d16 *inner ]2 ]3 r1\n" + idle_channels(1, 7) +
+        {"closing", "channel 0\n  r4 c2 [ r1 ]255\n" + idle_channels(1, 6) + "channel 7\n  t43 r4 t63 r4 [ r1 ]255\n"},
+        {"nested", "channel 0\n  o2 [ c8 [ d16 *inner ]2 ]3 r1\n" + idle +
                        "pattern inner\n  [ e32 ]2\npattern spare = 5\n  f4\n"},
     };
     return songs;
 }
 
-inline const std::string& test_song(const std::string& name)
-{
-    for (const TestSong& s : test_songs())
-        if (name == s.name) return s.text;
-    static const std::string none;
-    ADD_FAILURE() << "no test song " << name;
-    return none;
-}
+inline const std::string& test_song(const std::string& name) { return test_songs().at(name); }
 
 // Assembles a valid song; fails the test with the assembler's messages.
 inline std::vector<uint8_t> assemble_ok(const std::string& text)
 {
     std::vector<uint8_t> block;
     std::vector<std::string> errors;
-    const bool ok = assemble_song(text, "test.txt", block, errors);
-    std::string all;
-    for (const std::string& e : errors) all += e + "\n";
-    EXPECT_TRUE(ok) << all;
+    EXPECT_TRUE(assemble_song(text, "test.txt", block, errors)) << (errors.empty() ? "" : errors[0]);
     return block;
 }
 
@@ -76,8 +60,5 @@ inline void load_song(const std::vector<uint8_t>& block)
 // Runs interpreter calls until `ticks` ticks have run.
 inline void run_ticks(int ticks)
 {
-    for (int done = 0; done < ticks;) {
-        done += tick_counter == 0;
-        tarq();
-    }
+    for (int done = 0; done < ticks; tarq()) done += tick_counter == 0;
 }

@@ -1,5 +1,4 @@
-// The piano roll's reading of a song, as the interpreter plays it, and the
-// findings report that `check --json` prints.
+// The piano roll's reading of a song as the interpreter plays it, and the `check --json` findings.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,78 +24,44 @@ Roll roll_of(const std::string& text)
     return observe_roll(block.data(), block.size());
 }
 
-bool same(const RollNote& a, const RollNote& b)
-{
-    return a.channel == b.channel && a.start == b.start && a.end == b.end && a.pitch == b.pitch &&
-           a.tied_from == b.tied_from;
-}
-
-// Quarter notes are 32 ticks, eighths 16; octave o's c is pitch 12 o + 1.
+// Quarters are 32 ticks, eighths 16; octave o's c is pitch 12 o + 1. c0 never sounds,
+// a tie to the same pitch makes one note, a tie to g keeps e's pitch, a tied drum does not strike.
 TEST(SongRoll, NotesTiesHitsAndCallsComeAtTheirTicks)
 {
-    const Roll roll = roll_of("channel 0\n  o3 l4 c d & d e & g8 r8 " + HOLD + "\n" +
-                              "channel 1\n  o2 c0 e4 *fill " + HOLD + "\n" + held_channels(2, 6) +
-                              "channel 7\n  t43 o3 c8 & c8 d8 r8 " + HOLD + "\n" +
-                              "pattern fill\n  a8 b8\n");
-    // Sorted by start, channel 0 before channel 1 within a tick (the
-    // order the interpreter reads them). c0 takes no time and never sounds;
-    // the tie to the same pitch makes one note, the tie to g keeps e's pitch.
-    const std::vector<RollNote> expected = {
-        {0, 0, 32, 37, -1},   {1, 0, 32, 29, -1},  {0, 32, 96, 39, -1}, {1, 32, 48, 34, -1},
-        {1, 48, 64, 36, -1},  {0, 96, 128, 41, -1}, {0, 128, 144, 44, 41},
-    };
+    const Roll roll = roll_of("channel 0\n  o3 l4 c d & d e & g8 r8 " + HOLD + "\nchannel 1\n  o2 c0 e4 *fill " +
+                              HOLD + "\n" + held_channels(2, 6) + "channel 7\n  t43 o3 c8 & c8 d8 r8 " + HOLD +
+                              "\npattern fill\n  a8 b8\n");
+    const std::vector<std::array<int64_t, 5>> expected = {  // channel, start, end, pitch, tied from
+        {0, 0, 32, 37, -1}, {1, 0, 32, 29, -1},  {0, 32, 96, 39, -1},   {1, 32, 48, 34, -1},
+        {1, 48, 64, 36, -1}, {0, 96, 128, 41, -1}, {0, 128, 144, 44, 41}};
     std::vector<RollNote> notes = roll.notes;
-    std::stable_sort(notes.begin(), notes.end(),
-                     [](const RollNote& a, const RollNote& b) { return a.start < b.start; });
+    std::stable_sort(notes.begin(), notes.end(), [](const RollNote& a, const RollNote& b) { return a.start < b.start; });
     ASSERT_EQ(notes.size(), expected.size());
     for (size_t i = 0; i < notes.size(); ++i)
-        EXPECT_TRUE(same(notes[i], expected[i]))
-            << i << ": channel " << notes[i].channel << " " << notes[i].start << ".."
-            << notes[i].end << " pitch " << notes[i].pitch << " tied from " << notes[i].tied_from;
-
-    // The tied drum note does not strike; d is drum sample 2.
+        EXPECT_EQ((std::array<int64_t, 5>{notes[i].channel, int64_t(notes[i].start), int64_t(notes[i].end),
+                                          notes[i].pitch, notes[i].tied_from}), expected[i]) << i;
     ASSERT_EQ(roll.hits.size(), 2u);
-    EXPECT_EQ(roll.hits[0].tick, 0u);
-    EXPECT_EQ(roll.hits[0].sample, 0);
     EXPECT_EQ(roll.hits[1].tick, 32u);
     EXPECT_EQ(roll.hits[1].sample, 2);
-
-    // The drums set the tempo in the first tick: it replaces the start value.
-    ASSERT_EQ(roll.tempos.size(), 1u);
+    ASSERT_EQ(roll.tempos.size(), 1u);  // the first tick's tempo replaces the start value
     EXPECT_EQ(roll.tempos[0].value, 43);
-
     ASSERT_EQ(roll.calls.size(), 1u);
     EXPECT_EQ(roll.calls[0].tick, 32u);
-    EXPECT_EQ(roll.calls[0].channel, 1);
-    EXPECT_EQ(roll.calls[0].pattern, 0);
-
-    const std::array<int64_t, SONG_CHANNELS> holds = {160, 64, 128, 128, 128, 128, 128, 64};
-    EXPECT_EQ(roll.hold_tick, holds);
+    EXPECT_EQ(roll.hold_tick, (std::array<int64_t, SONG_CHANNELS>{160, 64, 128, 128, 128, 128, 128, 64}));
     EXPECT_EQ(roll.end_tick, 160u + 128u);  // one bar of the last hold
 }
 
-TEST(SongRoll, TempoChangesAreMarkedWhereTheyHappen)
+TEST(SongRoll, TempoChangesAndRollLength)
 {
-    const Roll roll = roll_of(held_channels(0, 6) + "channel 7\n  r4 t43 r4 t43 r4 t63 r4 " +
-                              HOLD + "\n");
-    ASSERT_EQ(roll.tempos.size(), 3u);
-    EXPECT_EQ(roll.tempos[0].tick, 0u);
-    EXPECT_EQ(roll.tempos[0].value, 50);  // the program-start tick period of 701 frames
-    EXPECT_EQ(roll.tempos[1].tick, 32u);
-    EXPECT_EQ(roll.tempos[1].value, 43);
-    EXPECT_EQ(roll.tempos[2].tick, 96u);  // repeating 43 is no change
-    EXPECT_EQ(roll.tempos[2].value, 63);
-}
-
-// Without a closing hold on every channel the roll runs as long as
-// songrender plays: ticks at frames 0 and 701, then every 603 frames
-// (tempo 43 from the first tick) while below 5,733,000.
-TEST(SongRoll, WithoutHoldsTheRollCoversTheWholeRender)
-{
-    const Roll roll = roll_of(test_song("tempo43"));
-    EXPECT_EQ(roll.end_tick, 2u + (SONG_FRAMES - 1 - 701) / 603);
-    EXPECT_EQ(roll.hold_tick[0], -1);
-    EXPECT_EQ(roll.hold_tick[7], 32);
+    const Roll roll = roll_of(held_channels(0, 6) + "channel 7\n  r4 t43 r4 t43 r4 t63 r4 " + HOLD + "\n");
+    std::vector<std::pair<uint32_t, int>> tempos;  // start value 50 (701 frames); repeating 43 is no change
+    for (const auto& t : roll.tempos) tempos.emplace_back(t.tick, t.value);
+    EXPECT_EQ(tempos, (std::vector<std::pair<uint32_t, int>>{{0, 50}, {32, 43}, {96, 63}}));
+    // Without holds on every channel the roll runs as long as songrender plays.
+    const Roll open = roll_of(test_song("tempo43"));
+    EXPECT_EQ(open.end_tick, 2u + (SONG_FRAMES - 1 - 701) / 603);
+    EXPECT_EQ(open.hold_tick[0], -1);
+    EXPECT_EQ(open.hold_tick[7], 32);
     EXPECT_EQ(tarq_event_hook, nullptr);  // the interpreter is left unwatched
 }
 
@@ -106,15 +71,12 @@ TEST(SongFindings, JsonEscapesAndLeavesAbsentValuesNull)
     const Finding rule{"s.bin", 0, 0, true, {{2, 5}, 0x1234, "pitch-range", "too high"}};
     EXPECT_EQ(findings_json({slip, rule}),
               "[\n  {\"file\": \"a\\\"b\\\\c.txt\", \"line\": 3, \"column\": 7, \"offset\": null, "
-              "\"channel\": null, \"pattern\": null, \"rule\": \"notation\", "
-              "\"message\": \"unexpected '\\u0009'\"},\n"
-              "  {\"file\": \"s.bin\", \"line\": null, \"column\": null, \"offset\": 4660, "
-              "\"channel\": 2, \"pattern\": 5, \"rule\": \"pitch-range\", \"message\": \"too high\"}"
-              "\n]\n");
+              "\"channel\": null, \"pattern\": null, \"rule\": \"notation\", \"message\": \"unexpected '\\u0009'\"},\n"
+              "  {\"file\": \"s.bin\", \"line\": null, \"column\": null, \"offset\": 4660, \"channel\": 2, "
+              "\"pattern\": 5, \"rule\": \"pitch-range\", \"message\": \"too high\"}\n]\n");
     EXPECT_EQ(findings_json({}), "[]\n");
     EXPECT_EQ(format_finding(slip), "a\"b\\c.txt:3:7: error: unexpected '\t'");
-    EXPECT_EQ(format_finding(rule),
-              "s.bin: error: pattern 5 (called from channel 2), offset 0x1234: too high");
+    EXPECT_EQ(format_finding(rule), "s.bin: error: pattern 5 (called from channel 2), offset 0x1234: too high");
 }
 
 }  // namespace
