@@ -1,6 +1,5 @@
-// Playback through the real ALSA library. A configuration file points
-// "default" at the file plugin over a null device, so the frames that reach
-// the "device" can be read back without a sound card.
+// Playback through the real ALSA library, with "default" pointed at the file
+// plugin over a null device so the frames that reach it can be read back.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -10,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,59 +16,40 @@
 
 namespace {
 
-class PlaybackDevice : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "songrender-alsa-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
-        capture = folder / "capture.raw";
-        if (const char* old = std::getenv("ALSA_CONFIG_PATH")) saved_config_path = old;
-    }
+namespace fs = std::filesystem;
 
-    void TearDown() override
-    {
-        if (saved_config_path) setenv("ALSA_CONFIG_PATH", saved_config_path->c_str(), 1);
-        else unsetenv("ALSA_CONFIG_PATH");
-        std::filesystem::remove_all(folder);
-    }
-
-    // Makes `text` the library's whole configuration.
-    void use_config(const std::string& text)
-    {
-        const auto path = folder / "asound.conf";
-        std::ofstream(path) << text << '\n';
-        setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
-    }
-
-    // A PCM that stores every frame it is given, unchanged, in `capture`.
-    std::string file_pcm() const
-    {
-        return "{ type file slave.pcm { type null } file \"" + capture.string() + "\" format \"raw\" }";
-    }
-
-    std::string play(const std::vector<int16_t>& song, uint32_t count)
-    {
-        testing::internal::CaptureStdout();
-        alsa_playback(song.data(), count);
-        std::fflush(stdout);
-        return testing::internal::GetCapturedStdout();
-    }
-
-    std::vector<int16_t> captured() const
-    {
-        if (!std::filesystem::exists(capture)) return {};
-        std::vector<int16_t> samples(std::filesystem::file_size(capture) / 2);
-        std::ifstream(capture, std::ios::binary)
-            .read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
-        return samples;
-    }
-
-    std::filesystem::path folder;
-    std::filesystem::path capture;
-    std::optional<std::string> saved_config_path;
+struct Played {
+    std::string out;
+    std::vector<int16_t> captured;
 };
+
+// Plays `count` samples of `song` with `config` as the library's whole configuration;
+// "FILE" in it stands for a PCM that stores every frame, unchanged, in a file.
+Played play(std::string config, const std::vector<int16_t>& song, uint32_t count)
+{
+    std::string pattern = (fs::temp_directory_path() / "songrender-alsa-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return {"mkdtemp failed", {}};
+    const fs::path folder = pattern, capture = folder / "capture.raw", conf = folder / "asound.conf";
+    config.replace(config.find("FILE"), 4,
+                   "{ type file slave.pcm { type null } file \"" + capture.string() + "\" format \"raw\" }");
+    std::ofstream(conf) << config << '\n';
+    const char* old = std::getenv("ALSA_CONFIG_PATH");
+    const std::string saved = old ? old : "";
+    setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
+    testing::internal::CaptureStdout();
+    alsa_playback(song.data(), count);
+    std::fflush(stdout);
+    Played played{testing::internal::GetCapturedStdout(), {}};
+    if (old) setenv("ALSA_CONFIG_PATH", saved.c_str(), 1);
+    else unsetenv("ALSA_CONFIG_PATH");
+    if (fs::exists(capture)) {
+        played.captured.resize(fs::file_size(capture) / 2);
+        std::ifstream(capture, std::ios::binary)
+            .read(reinterpret_cast<char*>(played.captured.data()), static_cast<std::streamsize>(played.captured.size() * 2));
+    }
+    fs::remove_all(folder);
+    return played;
+}
 
 // A 441 Hz tone, left and right in opposite phase.
 std::vector<int16_t> tone(uint32_t frames)
@@ -84,48 +63,37 @@ std::vector<int16_t> tone(uint32_t frames)
     return song;
 }
 
-TEST_F(PlaybackDevice, EveryFrameReachesTheDeviceInOrder)
+TEST(PlaybackDevice, FramesReachTheDeviceInOrderOrTheReasonIsReported)
 {
-    use_config("pcm.!default " + file_pcm());
-    const auto song = tone(44100);
-    EXPECT_EQ(play(song, 88200), "Total processed frames: 44100\nPlayback complete. Bye!\n");
-    EXPECT_EQ(captured(), song);
+    struct Case {
+        const char* config;
+        uint32_t frames, count, played;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"pcm.!default FILE", 44100, 88200, 44100, "Total processed frames: 44100\nPlayback complete. Bye!\n"},
+        {"pcm.!default FILE", 1000, 1999, 999, "Total processed frames: 999\nPlayback complete. Bye!\n"},
+        {"pcm.other FILE", 1000, 2000, 0,
+         "Error: ALSA device \"default\": cannot be opened for playback: No such file or directory\n"},
+        // The mu-law plugin over a 16-bit device takes only mu-law frames.
+        {"pcm.!default { type mulaw slave { pcm FILE format S16_LE } }", 1000, 2000, 0,
+         "Error: ALSA device \"default\": cannot be set to 16-bit stereo at 44100 Hz: Invalid argument\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.config);
+        const auto song = tone(c.frames);
+        const Played p = play(c.config, song, c.count);
+        EXPECT_EQ(p.out, c.out);
+        EXPECT_EQ(p.captured, std::vector<int16_t>(song.begin(), song.begin() + 2 * c.played));
+    }
 }
 
-TEST_F(PlaybackDevice, OddSampleCountPlaysWholeFramesOnly)
+// The library converts the rate in software: one second of song is one second at 48 kHz.
+TEST(PlaybackDevice, DeviceAtAnotherRateGetsTheSongResampled)
 {
-    use_config("pcm.!default " + file_pcm());
-    const auto song = tone(1000);
-    EXPECT_EQ(play(song, 1999), "Total processed frames: 999\nPlayback complete. Bye!\n");
-    EXPECT_EQ(captured(), std::vector<int16_t>(song.begin(), song.begin() + 1998));
-}
-
-// A device fixed at 48 kHz: the library converts the rate in software, so one
-// second of song still lasts one second on the device.
-TEST_F(PlaybackDevice, DeviceAtAnotherRateGetsTheSongResampled)
-{
-    use_config("pcm.!default { type plug slave { pcm " + file_pcm() + " rate 48000 } }");
-    EXPECT_EQ(play(tone(44100), 88200), "Total processed frames: 44100\nPlayback complete. Bye!\n");
-    EXPECT_NEAR(captured().size() / 2.0, 48000.0, 100.0);
-}
-
-TEST_F(PlaybackDevice, MissingDeviceIsReportedWithAlsasReason)
-{
-    use_config("pcm.other " + file_pcm());
-    EXPECT_EQ(play(tone(1000), 2000),
-              "Error: ALSA device \"default\": cannot be opened for playback: "
-              "No such file or directory\n");
-    EXPECT_FALSE(std::filesystem::exists(capture));
-}
-
-// The mu-law plugin over a 16-bit device takes only mu-law frames.
-TEST_F(PlaybackDevice, DeviceRefusingTheFormatIsReportedWithAlsasReason)
-{
-    use_config("pcm.!default { type mulaw slave { pcm " + file_pcm() + " format S16_LE } }");
-    EXPECT_EQ(play(tone(1000), 2000),
-              "Error: ALSA device \"default\": cannot be set to 16-bit stereo at 44100 Hz: "
-              "Invalid argument\n");
-    EXPECT_TRUE(captured().empty());
+    const Played p = play("pcm.!default { type plug slave { pcm FILE rate 48000 } }", tone(44100), 88200);
+    EXPECT_EQ(p.out, "Total processed frames: 44100\nPlayback complete. Bye!\n");
+    EXPECT_NEAR(p.captured.size() / 2.0, 48000.0, 100.0);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-"""Runs the real songrender in a scratch folder, with ALSA's "default"
-device pointed at a file, and reads what it left behind."""
+"""Runs the real programs in a scratch folder whose ALSA "default" device
+stores every frame, unchanged, in capture.raw."""
 import os
 import re
 import shlex
@@ -7,50 +7,50 @@ import shutil
 import subprocess
 import tempfile
 
-SONGRENDER = os.environ["SONGRENDER"]
+SONGRENDER, SONGTOOL = os.environ["SONGRENDER"], os.environ["SONGTOOL"]
 SANITIZED = os.environ.get("SANITIZED") == "1"
 SONG_FRAMES = 5733000
 WAV_SIZE = 44 + SONG_FRAMES * 4
+HOLD = "[ r1 ]255"
 
 
-
-def file_pcm(capture_path):
-    """A PCM that stores every frame it is given, unchanged, in a file, at
-    full speed."""
-    return 'pcm.!default { type file slave.pcm { type null } file "%s" format "raw" }\n' % capture_path
-
-
-class Scratch:
-    """A temporary folder with an ALSA configuration of its own, which
-    replaces the library's whole configuration. By default "default" plays
-    into capture.raw in the folder."""
-
-    def __init__(self, alsa_config=None):
-        self.dir = tempfile.mkdtemp(prefix="songrender-")
-        self.capture = os.path.join(self.dir, "capture.raw")
-        self.alsa_conf = os.path.join(self.dir, "alsa.conf")
-        self.env = dict(os.environ, ALSA_CONFIG_PATH=self.alsa_conf)
-        with open(self.alsa_conf, "w") as f:
-            f.write(alsa_config if alsa_config is not None else file_pcm(self.capture))
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def run(self, shell_prefix="", args=()):
-        """Runs songrender in the folder; shell_prefix runs before it in the
-        same shell (for ulimit)."""
-        command = " ".join(shlex.quote(a) for a in (SONGRENDER, *args))
-        return subprocess.run(["bash", "-c", f"{shell_prefix} exec {command}"], cwd=self.dir, env=self.env,
-                              capture_output=True, text=True, timeout=1800)
-
-    def cleanup(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
+def held_channels(first, last):
+    """Channels that rest one bar, then hold."""
+    return "".join(f"channel {c}\n  r1 {HOLD}\n" for c in range(first, last + 1))
 
 
 def mask_time(stdout):
     return re.sub(r"Took \d+\.\d\d seconds", "Took #.## seconds", stdout)
 
 
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
+class Scratch:
+    def __init__(self, alsa_config=None):
+        self.dir = tempfile.mkdtemp(prefix="songrender-")
+        self.capture = self.path("capture.raw")
+        if alsa_config is None:
+            alsa_config = f'pcm.!default {{ type file slave.pcm {{ type null }} file "{self.capture}" format "raw" }}\n'
+        self.env = dict(os.environ, ALSA_CONFIG_PATH=self.write("alsa.conf", alsa_config))
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, content):
+        with open(self.path(name), "wb" if isinstance(content, bytes) else "w") as f:
+            f.write(content)
+        return self.path(name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def run(self, *args, prefix="", program=SONGRENDER):
+        """Runs the program in the folder; prefix runs first in its shell (for ulimit)."""
+        command = " ".join(shlex.quote(a) for a in (program, *args))
+        return subprocess.run(["bash", "-c", f"{prefix} exec {command}"], cwd=self.dir, env=self.env,
+                              capture_output=True, text=True, timeout=1800)
+
+    def tool(self, *args):
+        return self.run(*args, program=SONGTOOL)
+
+    def cleanup(self):
+        shutil.rmtree(self.dir, ignore_errors=True)

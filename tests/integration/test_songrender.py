@@ -1,13 +1,19 @@
-"""End to end: songrender's messages, its WAV file as outside readers see
-it, and its failures."""
+"""End to end: one run of songrender gives its messages, a WAV file that
+outside readers take, the same frames on the device, and the file songtool
+renders from the song's source; then its failures."""
+import hashlib
 import os
+import re
+import shutil
 import subprocess
 import unittest
 import wave
 
 from harness import SANITIZED, SONG_FRAMES, WAV_SIZE, Scratch, mask_time
 
-EXPECTED_UNTIL_PLAYBACK = """Let's build a song!
+HERE = os.path.dirname(os.path.abspath(__file__))
+NO_DEVICE = 'Error: ALSA device "default": cannot be opened for playback: No such file or directory\n'
+EXPECTED_STDOUT = """Let's build a song!
 Total samples: 11466000
 
 Starting synthesis (this can take a little time)...
@@ -31,92 +37,101 @@ Writing to output file...
 Successfully written! (Maybe, there's no error checking.)
 It's playback time!
 
+Total processed frames: 5733000
+Playback complete. Bye!
 """
 
 
 class NormalRun(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.scratch = Scratch()
-        cls.result = cls.scratch.run(args=("--ignored", "arguments"))
-        cls.wav = cls.scratch.path("output.wav")
+        cls.s = Scratch()
+        cls.result = cls.s.run("--ignored", "arguments")
+        cls.wav = cls.s.path("output.wav")
 
     @classmethod
     def tearDownClass(cls):
-        cls.scratch.cleanup()
+        cls.s.cleanup()
 
     def test_exits_zero_with_the_messages_in_order(self):
         self.assertEqual(self.result.returncode, 0, self.result.stderr)
-        self.assertTrue(mask_time(self.result.stdout).startswith(EXPECTED_UNTIL_PLAYBACK),
-                        self.result.stdout)
+        self.assertEqual(mask_time(self.result.stdout), EXPECTED_STDOUT)
 
-    def test_file_is_the_full_song(self):
+    def test_outside_readers_take_the_full_song(self):
+        header = self.s.read("output.wav")[:44]
         self.assertEqual(os.path.getsize(self.wav), WAV_SIZE)
-        with open(self.wav, "rb") as f:
-            header = f.read(44)
         self.assertEqual(int.from_bytes(header[4:8], "little"), WAV_SIZE - 8)
         self.assertEqual(int.from_bytes(header[40:44], "little"), WAV_SIZE - 44)
-
-    def test_python_wave_reads_it(self):
         with wave.open(self.wav, "rb") as w:
-            self.assertEqual(w.getnchannels(), 2)
-            self.assertEqual(w.getframerate(), 44100)
-            self.assertEqual(w.getsampwidth(), 2)
-            self.assertEqual(w.getnframes(), SONG_FRAMES)
-            self.assertEqual(w.getcomptype(), "NONE")
-
-    def test_sox_reads_it(self):
+            self.assertEqual((w.getnchannels(), w.getframerate(), w.getsampwidth(), w.getnframes(),
+                              w.getcomptype()), (2, 44100, 2, SONG_FRAMES, "NONE"))
         info = subprocess.run(["soxi", self.wav], capture_output=True, text=True, check=True).stdout
-        self.assertRegex(info, r"Channels\s*: 2")
-        self.assertRegex(info, r"Sample Rate\s*: 44100")
-        self.assertRegex(info, r"Precision\s*: 16-bit")
-        self.assertRegex(info, r"Duration\s*: 00:02:10.00 = 5733000 samples")
-        self.assertRegex(info, r"Sample Encoding: 16-bit Signed Integer PCM")
+        for line in (r"Channels\s*: 2", r"Sample Rate\s*: 44100", r"Precision\s*: 16-bit",
+                     r"Duration\s*: 00:02:10.00 = 5733000 samples", r"Sample Encoding: 16-bit Signed Integer PCM"):
+            self.assertRegex(info, line)
+
+    def test_output_wav_digest_guards_against_change(self):
+        with open(os.path.join(HERE, "..", "test_golden_output.cpp")) as f:
+            recorded = re.search(r'"output\.wav ([0-9a-f]{64})"', f.read()).group(1)
+        self.assertEqual(hashlib.sha256(self.s.read("output.wav")).hexdigest(), recorded)
+
+    def test_device_and_aplay_get_exactly_the_wav_data(self):
+        with wave.open(self.wav, "rb") as w:
+            data = w.readframes(w.getnframes())
+        captured = self.s.read("capture.raw")
+        self.assertEqual(len(captured), SONG_FRAMES * 4)
+        self.assertTrue(captured == data, "the device got other bytes than output.wav holds")
+        aplay = shutil.which("aplay")
+        self.assertIsNotNone(aplay, "aplay is missing: run scripts/setup")
+        other = Scratch()
+        self.addCleanup(other.cleanup)
+        # A period of 1000 frames divides the song, so aplay pads nothing.
+        done = subprocess.run([aplay, "-q", "-D", "default", "--period-size=1000", "--buffer-size=8000", self.wav],
+                              env=other.env, capture_output=True, text=True, timeout=600)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertTrue(other.read("capture.raw") == captured, "aplay and songrender sent different bytes")
+
+    def test_songtool_renders_the_source_into_the_same_file(self):
+        r = self.s.tool("render", os.path.join(HERE, "..", "..", "data", "song.txt"), "-o", "tool.wav")
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, "", ""))
+        self.assertTrue(self.s.read("tool.wav") == self.s.read("output.wav"), "songtool render and songrender differ")
 
 
-class FailedExport(unittest.TestCase):
+class Failures(unittest.TestCase):
+    """Each run starts over an earlier output.wav, on a machine without a "default" device."""
+
     def setUp(self):
-        self.scratch = Scratch()
-        self.old = b"an earlier render" * 1000
-        with open(self.scratch.path("output.wav"), "wb") as f:
-            f.write(self.old)
+        self.s = Scratch(alsa_config="pcm.other { type null }\n")
+        self.old = self.s.write("output.wav", b"an earlier render" * 1000)
 
     def tearDown(self):
-        self.scratch.cleanup()
+        self.s.cleanup()
 
-    def test_disk_full_keeps_the_old_file_and_fails(self):
-        # A 10 MB file-size limit stands in for a full disk.
-        result = self.scratch.run(shell_prefix="ulimit -f 10000;")
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("Writing to output file...\nError: could not write ./output.wav: File too large\n",
-                      result.stdout)
-        self.assertIn("could not write ./output.wav: File too large", result.stderr)
-        self.assertNotIn("Successfully written!", result.stdout)
-        self.assertIn("It's playback time!", result.stdout)  # playback still goes ahead
-        with open(self.scratch.path("output.wav"), "rb") as f:
-            self.assertEqual(f.read(), self.old)
-        leftovers = [n for n in os.listdir(self.scratch.dir) if n.startswith(".output.wav")]
-        self.assertEqual(leftovers, [])
+    def assert_old_file_kept(self):
+        self.assertEqual(self.s.read("output.wav"), b"an earlier render" * 1000)
+        self.assertEqual([n for n in os.listdir(self.s.dir) if n.startswith(".output.wav")], [])
 
-    @unittest.skipIf(SANITIZED, "AddressSanitizer reserves more address space than the limit allows")
-    def test_out_of_memory_is_reported_not_crashed(self):
-        # Room for the program but not for the whole-song master mix.
-        result = self.scratch.run(shell_prefix="ulimit -v 30000;")
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("Error: out of memory: cannot allocate 45864000 bytes for the master mix", result.stdout)
-        self.assertIn("out of memory", result.stderr)
-        with open(self.scratch.path("output.wav"), "rb") as f:
-            self.assertEqual(f.read(), self.old)
+    def test_disk_full_keeps_the_old_file_and_still_tries_playback(self):
+        r = self.s.run(prefix="ulimit -f 10000;")  # a 10 MB file-size limit stands in for a full disk
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("Writing to output file...\nError: could not write ./output.wav: File too large\n", r.stdout)
+        self.assertIn("could not write ./output.wav: File too large", r.stderr)
+        self.assertNotIn("Successfully written!", r.stdout)
+        self.assertTrue(r.stdout.endswith("It's playback time!\n\n" + NO_DEVICE), r.stdout)
+        self.assert_old_file_kept()
 
     @unittest.skipIf(SANITIZED, "the sanitizers reserve more address space than the limit allows")
-    def test_thread_that_cannot_start_is_reported_not_crashed(self):
-        # Room for the master mix but not for the render threads' stacks.
-        result = self.scratch.run(shell_prefix="ulimit -v 70000;")
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("Error: cannot start a render thread: ", result.stdout)
-        self.assertIn("songrender: cannot start a render thread: ", result.stderr)
-        with open(self.scratch.path("output.wav"), "rb") as f:
-            self.assertEqual(f.read(), self.old)
+    def test_memory_limits_are_reported_not_crashed(self):
+        for limit, message, stderr in (
+                (30000, "Error: out of memory: cannot allocate 45864000 bytes for the master mix", "out of memory"),
+                (70000, "Error: cannot start a render thread: ", "songrender: cannot start a render thread: ")):
+            with self.subTest(limit=limit):
+                r = self.s.run(prefix=f"ulimit -v {limit};")
+                self.assertEqual(r.returncode, 1)
+                self.assertIn(message, r.stdout)
+                self.assertIn(stderr, r.stderr)
+                self.assert_old_file_kept()
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,0 +1,214 @@
+"""songtool: check reports errors as FILE:LINE:COLUMN (or JSON); render
+solos, mutes, shows progress on a terminal only, writes stems and plays;
+roll draws an SVG and a PNG at one pixel per tick and five per semitone."""
+import json
+import os
+import shlex
+import struct
+import subprocess
+import unittest
+import xml.etree.ElementTree as ET
+
+from harness import HOLD, SONGTOOL, Scratch, held_channels
+
+GOOD = "channel 0\n  o3 c4 " + HOLD + "\n" + held_channels(1, 7)
+# Instrument 20 is channel 0's first event, right after the 112-byte offset table.
+BAD_INSTRUMENT = "channel 0\n  @20 c4 " + HOLD + "\n" + held_channels(1, 7)
+# Channel 2 plays pattern 0 (line 17) up to pitch index 12 * 7 + 1 = 85, at line 18 column 6.
+BAD_PATTERN = held_channels(0, 1) + "channel 2\n  *high " + HOLD + "\n" + held_channels(3, 7) + "pattern high\n  o7 c4\n"
+# Every channel plays a few notes, then holds; channel 7 plays drums.
+MIX = "".join(f"channel {k}\n  o3 v8 @{2 * k} l8 c e g >c< {HOLD}\n" for k in range(7)) + \
+    f"channel 7\n  t43 v8 o3 c8 d8 e8 f8 {HOLD}\n"
+SHORT = ("--seconds", "1.5")
+# 7 note bars (c0 is never heard), 1 tie line, 2 drum hits (the tied one is no hit), 1 pattern call.
+ROLL = ("channel 0\n  o3 l4 c d & d e & g8 r8 " + HOLD + "\n"
+        "channel 1\n  o2 c0 e4 *fill " + HOLD + "\n" + held_channels(2, 6) +
+        "channel 7\n  t43 o3 c8 & c8 d8 r8 " + HOLD + "\npattern fill\n  a8 b8\n")
+
+
+def wav_data(raw):
+    """The samples after the 44-byte header, and the declared data size."""
+    return raw[44:], struct.unpack("<I", raw[40:44])[0]
+
+
+def png_size(raw):
+    assert raw[:8] == b"\x89PNG\r\n\x1a\n" and raw[12:16] == b"IHDR", raw[:16]
+    return struct.unpack(">II", raw[16:24])
+
+
+def svg(path):
+    root = ET.parse(path).getroot()
+    count = lambda cls: sum(e.get("class") == cls for e in root.iter())
+    return root, count, tuple(float(v) for v in root.get("viewBox").split()[2:])
+
+
+class Songtool(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.s = Scratch()
+        for name, text in (("good.txt", GOOD), ("instrument.txt", BAD_INSTRUMENT), ("pattern.txt", BAD_PATTERN),
+                           ("mix.txt", MIX), ("roll.txt", ROLL), ("garbage.bin", bytes(range(40))),
+                           ("broken.txt", ROLL.replace("o3 l4 c", "o3 l4 c x", 1)), ("file", "not a folder")):
+            cls.s.write(name, text)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.s.cleanup()
+
+    def ok(self, *args):
+        r = self.s.tool(*args)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return r
+
+    def render(self, name, *options):
+        self.assertEqual(self.ok("render", "mix.txt", "-o", name, *options).stdout, "")
+        return wav_data(self.s.read(name))
+
+    def test_check_reports_the_source_position(self):
+        self.assertRegex(self.ok("check", "good.txt").stdout, r"^good.txt: valid song, \d+ bytes\n$")
+        self.assertEqual(json.loads(self.ok("check", "good.txt", "--json").stdout), [])
+        r = self.s.tool("check", "instrument.txt")
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (1, "", "instrument.txt:2:3: error: channel 0, offset "
+                                                              "0x0070: instrument 20 does not exist (instruments are 0..13)\n"))
+        r = self.s.tool("check", "instrument.txt", "--json")
+        self.assertEqual((r.returncode, r.stderr), (1, ""))
+        self.assertEqual(json.loads(r.stdout), [{
+            "file": "instrument.txt", "line": 2, "column": 3, "offset": 112, "channel": 0, "pattern": None,
+            "rule": "unknown-instrument", "message": "instrument 20 does not exist (instruments are 0..13)"}])
+        [f] = json.loads(self.s.tool("check", "pattern.txt", "--json").stdout)
+        self.assertEqual((f["line"], f["column"], f["channel"], f["pattern"], f["rule"]), (18, 6, 2, 0, "pitch-range"))
+        checked, assembled = self.s.tool("check", "pattern.txt"), self.s.tool("asm", "pattern.txt", "-o", "p.bin")
+        self.assertEqual((checked.returncode, assembled.returncode), (1, 1))
+        self.assertRegex(checked.stderr, r"^pattern.txt:18:6: error: pattern 0 \(called from channel 2\), "
+                                         r"offset 0x[0-9A-F]{4}: pitch index 85")
+        self.assertEqual(checked.stderr, assembled.stderr)
+
+    def test_check_without_a_place_has_no_offset_or_no_line(self):
+        self.s.write("slips.txt", GOOD.replace("o3 c4", "o3 c4 q", 1) + "channel 0\n  r1\n")
+        r = self.s.tool("check", "slips.txt", "--json")
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual([(f["line"], f["column"], f["offset"], f["rule"], f["message"]) for f in json.loads(r.stdout)],
+                         [(2, 9, None, "notation", "unexpected 'q'"),
+                          (17, 1, None, "notation", "channel 0 is defined twice")])
+        self.ok("asm", "good.txt", "-o", "broken.bin")
+        with open(self.s.path("broken.bin"), "r+b") as f:
+            f.seek(112)
+            f.write(b"\xF8")  # an undefined command where channel 0 begins
+        r = self.s.tool("check", "broken.bin")
+        self.assertEqual((r.returncode, r.stderr), (1, "broken.bin: error: channel 0, offset 0x0070: "
+                                                       "undefined command byte 0xF8\n"))
+        [f] = json.loads(self.s.tool("check", "broken.bin", "--json").stdout)
+        self.assertEqual((f["line"], f["column"], f["offset"], f["channel"], f["rule"]),
+                         (None, None, 112, 0, "undefined-byte"))
+
+    def test_solo_is_muting_every_other_channel(self):
+        for k in (0, 3, 7):  # reverb from the channels before passes into 3 and 7
+            others = ",".join(str(c) for c in range(8) if c != k)
+            solo, _ = self.render(f"solo{k}.wav", *SHORT, "--solo", str(k))
+            self.assertTrue(solo == self.render(f"mute{k}.wav", *SHORT, "--mute", others)[0], k)
+            self.assertTrue(any(solo), f"channel {k} alone is silent")
+        samples, declared = self.render("none.wav", *SHORT, "--mute", "0,1,2,3,4,5,6,7")
+        self.assertEqual((len(samples), declared), (int(1.5 * 44100) * 4,) * 2)
+        self.assertFalse(any(samples))
+        samples, declared = self.render("f.wav", "--frames", "1234")
+        self.assertEqual((len(samples), declared), (1234 * 4, 1234 * 4))
+        self.assertEqual(subprocess.run(["soxi", "-s", self.s.path("f.wav")], capture_output=True,
+                                        text=True).stdout.strip(), "1234")
+
+    def test_progress_bar_on_a_terminal_only(self):
+        self.assertEqual(self.ok("render", "mix.txt", "-o", "p.wav", *SHORT).stderr, "")
+        command = " ".join(shlex.quote(a) for a in [SONGTOOL, "render", "mix.txt", "-o", "p.wav", *SHORT])
+        for redirect, bar in ((" 2>bar.txt >out.txt", False), (" >out.txt", True)):
+            # script gives the command a pseudo-terminal; a redirected stderr is a file again.
+            r = subprocess.run(["script", "-qec", command + redirect, "/dev/null"], cwd=self.s.dir,
+                               capture_output=True, text=True, timeout=600)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            self.assertEqual(self.s.read("out.txt"), b"")
+            if not bar:
+                self.assertEqual(self.s.read("bar.txt"), b"")
+                continue
+            for stage in ("channel 0: render, delay, reverb", "channel 4: render", "equaliser", "writing", "100%"):
+                self.assertIn(stage, r.stdout)
+            self.assertRegex(r.stdout, r"\[#+-*\]\s+\d+%\s+(\d+:\d\d|--:--) left")
+
+    def test_float_stems_that_sox_reads(self):
+        self.render("mix.wav", "--frames", "30000", "--mute", "5", "--stems", "stems")
+        self.assertEqual(sorted(os.listdir(self.s.path("stems"))), [f"channel-{k}.wav" for k in (0, 1, 2, 3, 4, 6, 7)])
+        info = subprocess.run(["soxi", self.s.path("stems/channel-0.wav")], capture_output=True, text=True)
+        self.assertEqual(info.returncode, 0, info.stderr)
+        for line in ("32-bit Floating Point PCM", r"Channels\s*: 2", r"Sample Rate\s*: 44100", "= 30000 samples"):
+            self.assertRegex(info.stdout, line)
+        # Full-scale floats: the 16-bit mix's samples over 32768 bound them.
+        data = self.s.read("stems/channel-0.wav")[58:]
+        self.assertTrue(0.0 < max(abs(v) for v in struct.unpack(f"<{len(data) // 4}f", data)) <= 2.0)
+
+    def test_play_sends_what_it_writes(self):
+        r = self.ok("render", "mix.txt", "--frames", "5000", "--play", "-o", "played.wav")
+        self.assertIn("Playback complete. Bye!", r.stdout)
+        self.assertTrue(self.s.read("capture.raw") == wav_data(self.s.read("played.wav"))[0])
+
+    def test_roll_draws_notes_ties_drums_and_scale(self):
+        self.assertEqual(self.ok("roll", "roll.txt", "-o", "roll.svg").stdout, "")
+        self.assertEqual(self.ok("roll", "roll.txt", "-o", "roll.png").stdout, "")
+        root, count, size = svg(self.s.path("roll.svg"))
+        self.assertEqual(root.tag, "{http://www.w3.org/2000/svg}svg")
+        # Every channel reaches its hold, and the hold is shaded once.
+        self.assertEqual([count(c) for c in ("note", "tie", "drum-hit", "pattern-call", "legend", "hold-mark", "hold")],
+                         [7, 1, 2, 1, 8, 8, 1])
+        self.assertEqual(png_size(self.s.read("roll.png")), tuple(int(v) for v in size))
+        self.ok("asm", "roll.txt", "-o", "roll.bin")
+        self.ok("roll", "roll.bin", "-o", "block.svg")
+        _, count, block_size = svg(self.s.path("block.svg"))
+        self.assertEqual((count("note"), block_size), (7, size))
+        # Octaves 2..4 then 2..5 (12 more rows), and two more bars of rest.
+        for name, rests, octave in (("a", 2, 4), ("b", 4, 5)):
+            self.s.write(f"{name}.txt", ROLL.replace("channel 2\n  r1", f"channel 2\n {' r1' * rests} o{octave} c4 r1", 1))
+            self.ok("roll", f"{name}.txt", "-o", f"{name}.png")
+        (wa, ha), (wb, hb) = png_size(self.s.read("a.png")), png_size(self.s.read("b.png"))
+        self.assertEqual((wb - wa, hb - ha), (2 * 128, 12 * 5))
+
+    def test_bad_input_exits_with_a_reason_and_no_file(self):
+        o = ["mix.txt", "-o", "x.wav"]
+        cases = [(2, ["check"], "."), (2, ["check", "a.txt", "b.txt"], "."), (2, ["check", "a.txt", "--xml"], "."),
+                 (2, ["check", "missing.txt"], "."), (2, ["check", "--json"], "."),
+                 (2, ["render", "mix.txt"], r"render needs -o"), (2, ["render", "-o", "x.wav"], r"no SONG given"),
+                 (2, ["render", *o, "--solo"], r"--solo needs a value"),
+                 (2, ["render", *o, "--solo", "8"], r"--solo: '8' is not a channel 0 to 7"),
+                 (2, ["render", *o, "--solo", "0,,3"], r"--solo: '' is not a channel"),
+                 (2, ["render", *o, "--mute", "-1"], r"--mute: '-1' is not a channel"),
+                 (2, ["render", *o, "--mute", "1", "--mute", "2"], r"--mute given twice"),
+                 (2, ["render", *o, "--frames", "0"], r"--frames: '0' is not a whole number of frames from 1 to 5733000"),
+                 (2, ["render", *o, "--frames", "5733001"], r"--frames: '5733001' is not"),
+                 (2, ["render", *o, "--frames", "12x"], r"--frames: '12x' is not"),
+                 (2, ["render", *o, "--frames", "-5"], r"--frames: '-5' is not"),
+                 (2, ["render", *o, "--seconds", "nan"], r"--seconds: 'nan' is not a time"),
+                 (2, ["render", *o, "--seconds", "131"], r"--seconds: '131' is not a time"),
+                 (2, ["render", *o, "--seconds", "0"], r"--seconds: '0' is not a time"),
+                 (2, ["render", *o, "--seconds", "1", "--frames", "5"], r"--frames or --seconds, not both"),
+                 (2, ["render", *o, "--stems"], r"--stems needs a value"),
+                 (2, ["render", *o, "--loud"], r"unexpected '--loud'"),
+                 (2, ["render", "missing.txt", "-o", "x.wav"], r"songtool: cannot read missing.txt"),
+                 (1, ["render", "broken.txt", "-o", "x.wav"], r"^broken.txt:2:11: error: unexpected 'x'\n"),
+                 (1, ["render", "garbage.bin", "-o", "x.wav"], r"^garbage.bin: error: song, offset 0x0000"),
+                 (1, ["render", "mix.txt", "-o", "no/such/dir/x.wav", *SHORT],
+                  r"songtool: could not write no/such/dir/x.wav: No such file or directory"),
+                 (1, ["render", *o, "--stems", "file", *SHORT], r"songtool: cannot make the stems folder file: File exists"),
+                 (2, ["roll", "roll.txt"], r"^usage: songtool"), (2, ["roll", "-o", "x.svg"], r"^usage: songtool"),
+                 (2, ["roll", "roll.txt", "-o", "x.svg", "--loud"], r"^usage: songtool"),
+                 (2, ["roll", "missing.txt", "-o", "x.svg"], r"songtool: cannot read missing.txt"),
+                 (2, ["roll", "roll.txt", "-o", "roll.jpg"], r"must end in \.svg or \.png"),
+                 (2, ["roll", "roll.txt", "-o", "no/such/dir/roll.png"], r"songtool: cannot write no/such/dir/roll.png"),
+                 (2, ["roll", "roll.txt", "-o", "no/such/dir/roll.svg"], r"songtool: cannot write no/such/dir/roll.svg"),
+                 (1, ["roll", "broken.txt", "-o", "x.svg"], r"^broken.txt:2:11: error: unexpected 'x'\n"),
+                 (1, ["roll", "garbage.bin", "-o", "x.svg"],
+                  r"^garbage.bin: error: song, offset 0x0000: block of 40 bytes is shorter")]
+        for status, args, pattern in cases:
+            with self.subTest(args=args):
+                r = self.s.tool(*args)
+                self.assertEqual((r.returncode, r.stdout), (status, ""), r.stderr)
+                self.assertRegex(r.stderr, pattern)
+        self.assertFalse({"x.wav", "x.svg"} & set(os.listdir(self.s.dir)))
+
+
+if __name__ == "__main__":
+    unittest.main()
