@@ -26,7 +26,7 @@ Stream decoded(uint16_t start)
 std::vector<uint8_t> bytes_at(uint32_t pos, uint32_t n) { return {tarq_data + pos, tarq_data + pos + n}; }
 
 struct Uses {
-    std::set<int> instruments, patterns, pans, transposes;
+    std::set<int> instruments, patterns, pans, transposes, octaves;
     int loops = 0, max_depth = 0, tempos = 0;
 };
 
@@ -38,6 +38,7 @@ Uses uses_of(uint16_t start)
         const Event& e = se.event;
         if (e.op == Op::instrument) u.instruments.insert(e.operand);
         if (e.op == Op::pattern_call) u.patterns.insert(e.operand);
+        if (e.op == Op::octave) u.octaves.insert(nibble_low(e.byte));
         if (e.op == Op::panning) u.pans.insert(static_cast<int8_t>(e.operand));
         if (e.op == Op::transpose) u.transposes.insert(static_cast<int8_t>(e.operand));
         u.tempos += e.op == Op::tempo;
@@ -73,6 +74,25 @@ TEST(EmbeddedSong, SizeTablesBudgetsAndClosingHolds)
     EXPECT_EQ(entry(8 + 47), 0x136C);
     EXPECT_EQ(bytes_at(0x0070, 16), (std::vector<uint8_t>{0x02, 0xD3, 0xF5, 0x05, 0xF7, 0xEC, 0xF4, 0xFF,
                                                           0x01, 0xE8, 0x83, 0xD4, 0x4C, 0x04, 0x06, 0xD3}));
+    EXPECT_EQ(bytes_at(0x0BF3, 11), (std::vector<uint8_t>{0xF3, 0x2B, 0x02, 0xD3, 0xE1, 0x76, 0xE2, 0x76, 0xE3, 0x76, 0x76}));
+    EXPECT_EQ(bytes_at(entry(8 + 44), 18), (std::vector<uint8_t>{0xF0, 0x02, 0xF5, 0x07, 0xD4, 0x40, 0xF6, 0x30, 0xF0,
+                                                                 0x05, 0x00, 0xF1, 0xF5, 0x0A, 0xD5, 0x40, 0xF1, 0xFF}));
+}
+
+// Channels 0..6 open with a rest of code 2, their set-up, then a rest of code 1.
+TEST(EmbeddedSong, OscillatorChannelsOpenWithRestSetUpRest)
+{
+    for (unsigned c = 0; c < 7; ++c) {
+        SCOPED_TRACE(c);
+        const auto& events = decoded(entry(c)).events;
+        ASSERT_GE(events.size(), 3u);
+        EXPECT_EQ(tarq_data[entry(c)], 0x02);
+        size_t next = 1;
+        while (next < events.size() && events[next].event.op != Op::rest && events[next].event.op != Op::note) ++next;
+        ASSERT_LT(next, events.size());
+        EXPECT_GT(next, 1u);  // some set-up between the rests
+        EXPECT_EQ(tarq_data[events[next].pos], 0x01);
+    }
 }
 
 TEST(EmbeddedSong, PatternsStayWithinTheirRules)
@@ -102,6 +122,7 @@ TEST(EmbeddedSong, EachChannelCallsItsOwnPatternsAndInstruments)
     const std::set<int> instruments[8] = {{5, 12, 13}, {5, 12, 13}, {5, 12, 13}, {1, 5, 12, 13},
                                           {0, 3, 13}, {2, 7, 8, 9}, {2, 4, 6, 13}, {}};
     const std::set<int> pans[8] = {{-20}, {20}, {-40}, {40}, {}, {}, {}, {}};
+    const std::set<int> octaves[8] = {{1, 2, 3, 4}, {2, 3}, {2, 3}, {1, 2, 3}, {0, 1, 2, 3}, {}, {}, {2, 3, 4, 5}};
     std::set<int> all_instruments;
     for (unsigned c = 0; c < 8; ++c) {
         SCOPED_TRACE(c);
@@ -110,8 +131,15 @@ TEST(EmbeddedSong, EachChannelCallsItsOwnPatternsAndInstruments)
         EXPECT_EQ(u.instruments, instruments[c]);
         EXPECT_EQ(u.pans, pans[c]);
         all_instruments.insert(u.instruments.begin(), u.instruments.end());
-        for (int p : u.patterns)
-            for (int i : uses_of(entry(SONG_CHANNELS + p)).instruments) all_instruments.insert(i);
+        std::set<int> reached = u.octaves;
+        for (int p : u.patterns) {
+            const Uses in_pattern = uses_of(entry(SONG_CHANNELS + p));
+            all_instruments.insert(in_pattern.instruments.begin(), in_pattern.instruments.end());
+            reached.insert(in_pattern.octaves.begin(), in_pattern.octaves.end());
+        }
+        if (c != 5 && c != 6) {
+            EXPECT_EQ(reached, octaves[c]);
+        }
     }
     EXPECT_EQ(all_instruments.size(), 14u);
     EXPECT_EQ(uses_of(entry(6)).transposes, (std::set<int>{-1, 0}));
