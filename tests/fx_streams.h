@@ -1,10 +1,9 @@
-// Helpers for the effect tests: random stereo material, a song cut into
-// blocks, and a bit-for-bit comparison of two buffers.
+// Effect test helpers: stereo noise, a buffer cut into blocks, bit-exact comparison.
 #pragma once
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -19,30 +18,24 @@ inline std::vector<float> stereo_noise(uint32_t frames, uint32_t seed)
     return buffer;
 }
 
-// Hands the buffer to process(block, length) in consecutive blocks whose
-// frame counts cycle through sizes, the last block taking what is left.
+// Calls process(block, floats) on consecutive blocks whose frame counts cycle through sizes.
 template <class Process>
 void in_blocks(std::vector<float>& buffer, const std::vector<uint32_t>& sizes, Process process)
 {
-    const auto frames = static_cast<uint32_t>(buffer.size() / 2);
-    uint32_t f = 0;
-    for (auto size = sizes.begin(); f < frames; size = (size + 1 == sizes.end()) ? sizes.begin() : size + 1) {
-        const uint32_t count = std::min(*size, frames - f);
-        process(&buffer[2 * static_cast<size_t>(f)], 2 * count);
+    const size_t frames = buffer.size() / 2;
+    for (size_t f = 0, k = 0; f < frames; k = (k + 1) % sizes.size()) {
+        const auto count = static_cast<uint32_t>(std::min<size_t>(sizes[k], frames - f));
+        process(&buffer[2 * f], 2 * count);
         f += count;
     }
 }
 
-inline ::testing::AssertionResult same_bits(const std::vector<float>& expected,
-                                            const std::vector<float>& actual)
+inline ::testing::AssertionResult same_bits(const std::vector<float>& expected, const std::vector<float>& actual)
 {
     if (expected.size() != actual.size()) return ::testing::AssertionFailure() << "sizes differ";
-    for (size_t i = 0; i < expected.size(); ++i) {
+    for (size_t i = 0; i < expected.size(); ++i)
         if (std::bit_cast<uint32_t>(expected[i]) != std::bit_cast<uint32_t>(actual[i]))
-            return ::testing::AssertionFailure() << "first difference at float " << i << " (frame "
-                                                 << i / 2 << "): expected " << expected[i]
-                                                 << ", got " << actual[i];
-    }
+            return ::testing::AssertionFailure() << "first difference at float " << i << " (frame " << i / 2
+                                                 << "): expected " << expected[i] << ", got " << actual[i];
     return ::testing::AssertionSuccess();
 }
-

@@ -1,7 +1,5 @@
-// Digests of the whole song worked through the units one channel at a time
-// on one thread: each rendered channel's 16-bit samples, each processed
-// channel's floats (after delay and reverb, before the mix) and the bytes
-// of output.wav. Lines "rendered K HEX", "processed K HEX", "output.wav HEX".
+// Digests of the whole song, one channel at a time on one thread: lines "rendered K HEX" (16-bit
+// samples), "processed K HEX" (floats after delay and reverb) and "output.wav HEX" (the file's bytes).
 #pragma once
 #include <cstdlib>
 #include <cstring>

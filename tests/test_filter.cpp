@@ -1,5 +1,4 @@
-// The equaliser's one-pole filter: its coefficient, the two recurrences, the
-// blend's rounding, and block-wise runs against a whole-buffer reference.
+// The equaliser's one-pole filter: its coefficient, the blend's rounding, direct current, block-wise runs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,142 +11,76 @@
 
 namespace {
 
-// The filter as a whole-buffer pass: filter into a scratch copy, then blend.
-void reference_filter(std::vector<float>& x, int type, float mix, float cutoff)
-{
-    const float twice = cutoff + cutoff;
-    const float rc = static_cast<float>(1.0 / (static_cast<double>(twice) * 3.14));
-    const float dt = 1.0f / 44100.0f;
-    const float alpha = dt / (rc + dt);
-    std::vector<float> y(x.size());
-    for (size_t side = 0; side < 2 && side < x.size(); ++side) {
-        y[side] = x[side];
-        for (size_t i = side + 2; i < x.size(); i += 2) {
-            if (type == 0) y[i] = y[i - 2] + (x[i] - y[i - 2]) * alpha;
-            else y[i] = ((x[i] + y[i - 2]) - x[i - 2]) * alpha;
-        }
-    }
-    for (size_t i = 0; i < x.size(); ++i) {
-        const float wet = mix * y[i];
-        x[i] = static_cast<float>(wet + static_cast<double>(x[i]) * (1.0 - static_cast<double>(mix)));
-    }
-}
-
-std::vector<float> filtered_whole(std::vector<float> buffer, int type, float mix, float cutoff)
+std::vector<float> filtered(std::vector<float> buffer, int type, float mix, float cutoff)
 {
     filter_process(buffer.data(), static_cast<uint32_t>(buffer.size()), type, mix, cutoff);
     return buffer;
 }
 
-TEST(FilterCoefficient, AlphaUsesPiAs314)
+// pi is taken as 3.14: the true pi would give 0.40616 at 4800 Hz.
+TEST(Filter, AlphaUsesPiAs314AndCutoffZeroHoldsFrame0)
 {
     EXPECT_NEAR(filter_alpha(4800.0f), 0.4060f, 5e-5);
+    EXPECT_LT(filter_alpha(4800.0f), 0.4061f);
     EXPECT_NEAR(filter_alpha(200000.0f), 0.9661f, 5e-5);
     EXPECT_NEAR(filter_alpha(2000.0f), 0.2217f, 5e-5);
-    // With the true pi the 4800 Hz coefficient would be 0.40616.
-    EXPECT_LT(filter_alpha(4800.0f), 0.4061f);
-}
-
-TEST(FilterCoefficient, CutoffZeroGivesExactlyZero)
-{
     EXPECT_EQ(filter_alpha(0.0f), 0.0f);
-    std::vector<float> buffer = stereo_noise(50, 1);
-    const std::vector<float> filtered = filtered_whole(buffer, FILTER_LOW_PASS, 1.0f, 0.0f);
-    for (size_t i = 0; i < buffer.size(); ++i) ASSERT_EQ(filtered[i], buffer[i % 2]) << i;
+    const std::vector<float> buffer = stereo_noise(50, 1);
+    const std::vector<float> held = filtered(buffer, FILTER_LOW_PASS, 1.0f, 0.0f);
+    for (size_t i = 0; i < buffer.size(); ++i) ASSERT_EQ(held[i], buffer[i % 2]) << i;
 }
 
-TEST(FilterBlend, MixZeroLeavesEverySampleUnchanged)
+// Frame 1 blends y = 0x1.0a58fap+0 with x = 0x1.407058p-3: 0.2 * y rounded to single, then
+// summed in double, gives 0x1.5540eap-2 (all double or all single: 0x1.5540ecp-2).
+TEST(Filter, BlendRoundsTheWetProductToSingleAndMixZeroChangesNothing)
 {
+    const float y = 0x1.0a58fap+0f, x = 0x1.407058p-3f;
+    EXPECT_EQ(filtered({y, x, x, y}, FILTER_LOW_PASS, 0.2f, 0.0f)[2], 0x1.5540eap-2f);
     const std::vector<float> input = stereo_noise(1000, 2);
     for (int type : {FILTER_LOW_PASS, FILTER_HIGH_PASS})
         for (float cutoff : {0.0f, 2000.0f, 200000.0f})
-            EXPECT_TRUE(same_bits(input, filtered_whole(input, type, 0.0f, cutoff)))
-                << "type " << type << ", cutoff " << cutoff;
+            EXPECT_TRUE(same_bits(input, filtered(input, type, 0.0f, cutoff))) << type << ", " << cutoff;
+    std::vector<float> buffer(4, 1.0f);
+    EXPECT_EXIT(filter_process(buffer.data(), 4, 2, 0.5f, 100.0f), ::testing::ExitedWithCode(1),
+                "filter type must be 0 \\(low-pass\\) or 1 \\(high-pass\\)");
 }
 
-// The low-pass at cutoff 0 holds frame 0, so frame 1 blends y = 0x1.0a58fap+0
-// with x = 0x1.407058p-3. Rounding 0.2 * y to single before the double sum
-// gives 0x1.5540eap-2; working all in double, or all in single, would give
-// 0x1.5540ecp-2.
-TEST(FilterBlend, WetProductIsRoundedToSingleThenSummedInDouble)
-{
-    const float y = 0x1.0a58fap+0f;
-    const float x = 0x1.407058p-3f;
-    const std::vector<float> out = filtered_whole({y, x, x, y}, FILTER_LOW_PASS, 0.2f, 0.0f);
-    EXPECT_EQ(out[2], 0x1.5540eap-2f);
-}
-
-TEST(FilterDirectCurrent, LowPassPassesItHighPassDecaysByAlpha)
+TEST(Filter, LowPassPassesDirectCurrentHighPassDecaysItByAlpha)
 {
     const std::vector<float> dc(2 * 40, 1000.0f);
-    EXPECT_TRUE(same_bits(dc, filtered_whole(dc, FILTER_LOW_PASS, 1.0f, 4800.0f)));
-
+    EXPECT_TRUE(same_bits(dc, filtered(dc, FILTER_LOW_PASS, 1.0f, 4800.0f)));
     const float a = filter_alpha(2000.0f);
-    const std::vector<float> high = filtered_whole(dc, FILTER_HIGH_PASS, 1.0f, 2000.0f);
+    const std::vector<float> high = filtered(dc, FILTER_HIGH_PASS, 1.0f, 2000.0f);
     EXPECT_EQ(high[0], 1000.0f);
     EXPECT_EQ(high[2], 1000.0f * a);  // y[1] = alpha * x[0]
     EXPECT_EQ(high[3], 1000.0f * a);
     for (int n = 2; n < 40; ++n) EXPECT_NEAR(high[2 * n], 1000.0 * std::pow(a, n), 1e-3) << n;
 }
 
-TEST(FilterEdges, UnknownTypeIsRefused)
-{
-    std::vector<float> buffer(4, 1.0f);
-    EXPECT_EXIT(filter_process(buffer.data(), 4, 2, 0.5f, 100.0f), ::testing::ExitedWithCode(1),
-                "filter type must be 0 \\(low-pass\\) or 1 \\(high-pass\\)");
-}
-
-// The filter run in blocks of any size gives exactly the whole-buffer pass.
-TEST(FilterBlocks, MatchWholeBufferPassBitForBit)
-{
-    const std::vector<std::vector<uint32_t>> cuttings = {
-        {1}, {1, 2, 3, 5, 8, 13}, {4096}, {997, 1, 2048}};
-    const std::vector<float> input = stereo_noise(20000, 3);
-    for (int type : {FILTER_LOW_PASS, FILTER_HIGH_PASS}) {
-        for (float cutoff : {4800.0f, 200000.0f, 2000.0f}) {
-            for (float mix : {0.2f, 1.0f}) {
-                std::vector<float> expected = input;
-                reference_filter(expected, type, mix, cutoff);
-                EXPECT_TRUE(same_bits(expected, filtered_whole(input, type, mix, cutoff)));
-                for (const auto& sizes : cuttings) {
-                    std::vector<float> actual = input;
-                    FilterStage stage = filter_start(type, mix, cutoff);
-                    in_blocks(actual, sizes, [&](float* block, uint32_t length) {
-                        filter_block(stage, block, length);
-                    });
-                    EXPECT_TRUE(same_bits(expected, actual))
-                        << "type " << type << ", cutoff " << cutoff << ", mix " << mix
-                        << ", first block " << sizes.front();
-                }
-            }
-        }
-    }
-}
-
-// The six-stage chain in one pipelined pass, against the reference
-// filter run stage after stage over the whole buffer; cut into blocks
-// shorter and longer than the pipeline's depth.
-TEST(FilterChain, OnePassEqualsTheStagesOneAfterAnother)
+// The six-stage chain in one pass, cut into any blocks, equals whole-buffer stages one after another.
+TEST(Filter, ChainInBlocksEqualsWholeBufferStagesBitForBit)
 {
     const std::vector<float> input = stereo_noise(30000, 5);
-    FilterStage fresh[FILTER_CHAIN_LENGTH];
     std::vector<float> expected = input;
+    FilterStage fresh[FILTER_CHAIN_LENGTH];
     for (int r = 0; r < FILTER_CHAIN_LENGTH; ++r) {
         const int type = r % 3 == 0 ? FILTER_HIGH_PASS : FILTER_LOW_PASS;
-        const float mix = 0.1f + 0.07f * static_cast<float>(r);
-        const float cutoff = 150.0f * static_cast<float>(r * r + 1);
+        const float mix = 0.1f + 0.07f * static_cast<float>(r), cutoff = 150.0f * static_cast<float>(r * r + 1);
         fresh[r] = filter_start(type, mix, cutoff);
-        reference_filter(expected, type, mix, cutoff);
+        expected = filtered(expected, type, mix, cutoff);
     }
-    const std::vector<std::vector<uint32_t>> cuttings = {{30000}, {1}, {4, 5, 6, 7}, {4096, 3}};
-    for (const auto& sizes : cuttings) {
+    for (const std::vector<uint32_t>& sizes : std::vector<std::vector<uint32_t>>{{30000}, {1}, {4, 5, 6, 7}, {4096, 3}}) {
         FilterStage stages[FILTER_CHAIN_LENGTH];
         std::copy(std::begin(fresh), std::end(fresh), stages);
         std::vector<float> actual = input;
-        in_blocks(actual, sizes, [&](float* block, uint32_t length) {
-            filter_chain_block(stages, block, length);
-        });
+        in_blocks(actual, sizes, [&](float* block, uint32_t length) { filter_chain_block(stages, block, length); });
         EXPECT_TRUE(same_bits(expected, actual)) << "first block " << sizes.front();
+    }
+    for (int type : {FILTER_LOW_PASS, FILTER_HIGH_PASS}) {
+        std::vector<float> actual = input;
+        FilterStage stage = filter_start(type, 0.2f, 2000.0f);
+        in_blocks(actual, {1, 2, 997}, [&](float* block, uint32_t length) { filter_block(stage, block, length); });
+        EXPECT_TRUE(same_bits(filtered(input, type, 0.2f, 2000.0f), actual)) << "one stage, type " << type;
     }
 }
 
