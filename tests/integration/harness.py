@@ -10,7 +10,6 @@ import tempfile
 SONGRENDER, SONGTOOL = os.environ["SONGRENDER"], os.environ["SONGTOOL"]
 SANITIZED = os.environ.get("SANITIZED") == "1"
 SONG_FRAMES = 5733000
-WAV_SIZE = 44 + SONG_FRAMES * 4
 HOLD = "[ r1 ]255"
 
 
@@ -19,16 +18,11 @@ def held_channels(first, last):
     return "".join(f"channel {c}\n  r1 {HOLD}\n" for c in range(first, last + 1))
 
 
-def mask_time(stdout):
-    return re.sub(r"Took \d+\.\d\d seconds", "Took #.## seconds", stdout)
-
-
 class Scratch:
     def __init__(self, alsa_config=None):
         self.dir = tempfile.mkdtemp(prefix="songrender-")
         self.capture = self.path("capture.raw")
-        if alsa_config is None:
-            alsa_config = f'pcm.!default {{ type file slave.pcm {{ type null }} file "{self.capture}" format "raw" }}\n'
+        alsa_config = alsa_config or f'pcm.!default {{ type file slave.pcm {{ type null }} file "{self.capture}" format "raw" }}\n'
         self.env = dict(os.environ, ALSA_CONFIG_PATH=self.write("alsa.conf", alsa_config))
 
     def path(self, name):

