@@ -111,6 +111,7 @@ class Failures(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn("Writing to output file...\nError: could not write ./output.wav: File too large\n", r.stdout)
         self.assertIn("could not write ./output.wav: File too large", r.stderr)
+        self.assertNotIn("Successfully written!", r.stdout)  # a failure never reported as success
         self.assertTrue(r.stdout.endswith("It's playback time!\n\n" + NO_DEVICE), r.stdout)
         self.assert_old_file_kept()
 
