@@ -62,7 +62,6 @@ TEST(SongRoll, TempoChangesAndRollLength)
     EXPECT_EQ(open.end_tick, 2u + (SONG_FRAMES - 1 - 701) / 603);
     EXPECT_EQ(open.hold_tick[0], -1);
     EXPECT_EQ(open.hold_tick[7], 32);
-    EXPECT_EQ(tarq_event_hook, nullptr);  // the interpreter is left unwatched
 }
 
 TEST(SongFindings, JsonEscapesAndLeavesAbsentValuesNull)
