@@ -99,12 +99,9 @@ TEST(DelayGains, RiseTo1_0009907AndFallToTheFloor)
 TEST(DelayBlocks, MatchWholeBufferPassBitForBit)
 {
     const std::vector<float> input = stereo_noise(60000, 4);
-    for (const DelaySettings& s : {preset(1), preset(3), DelaySettings{2, 0, 0.9f, 0.2f, 0.5f},
-                                   DelaySettings{10, 1, 0.99f, 0.5f, 0.3f}}) {
+    for (const DelaySettings& s : {preset(1), DelaySettings{2, 0, 0.9f, 0.2f, 0.5f}}) {
         const std::vector<float> expected = delayed(input, s);
-        const uint32_t h = s.delay / 2;
-        for (const std::vector<uint32_t>& sizes : std::vector<std::vector<uint32_t>>{
-                 {1}, {7, 3, 1}, {h > 1 ? h - 1 : 1, h, h + 1}, {s.delay + 3, 1}}) {
+        for (const std::vector<uint32_t>& sizes : std::vector<std::vector<uint32_t>>{{1}, {7, 3, 1}, {s.delay + 3, 1}}) {
             std::vector<float> actual = input;
             DelayRun run = delay_start(s.delay, s.swap_state, s.feedback, s.floor, s.mix);
             in_blocks(actual, sizes, [&](float* block, uint32_t length) { delay_block(run, block, length); });
