@@ -204,8 +204,7 @@ float* mix_channels(const MixOptions& options)
 {
     auto* p = new (std::nothrow) Pipeline(options);
     if (p == nullptr) fx_fail("out of memory: cannot allocate the blocks between the render threads");
-    p->master = take_floats(p->samples, "the master mix");
-    std::memset(p->master, 0, p->samples * sizeof(float));
+    p->master = take_song_floats(p->samples, "the master mix");
     // The delay lines are taken here, before the other threads start, so a
     // refused preset or a failed allocation ends the program from this one.
     for (int k = 0; k < RENDER_CHANNELS; ++k)

@@ -29,7 +29,7 @@ struct MixOptions {
 };
 
 // Returns the master mix of options.frames frames, equalised (taken with
-// take_floats, 2 * frames samples). Channels go through the reverb in
+// take_song_floats, 2 * frames samples). Channels go through the reverb in
 // ascending order, since its carried state links each channel to the one
 // before; other threads render, convert and delay the channels ahead of it
 // and equalise the master behind the last one.

@@ -49,6 +49,6 @@ void master_normalise(float* master, int16_t* out, uint32_t length);
 int16_t* master_to_song(float* master, uint32_t length);
 
 // The stage after the channels are mixed into master and equalised (whole
-// song, taken with take_floats): normalisation, WAV file and playback.
+// song, taken with take_song_floats): normalisation, WAV file and playback.
 // Frees master. Returns the program's exit status.
 int post_render(float* master, std::clock_t start);
