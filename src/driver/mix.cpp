@@ -14,26 +14,27 @@
 #include "fx/mixdown.h"
 #include "fx/reverb.h"
 
-// Three threads pass the song along, block by block and channel after
-// channel: one renders and converts, one delays, and this one reverbs and
-// mixes into the master. Two more follow the mix of the last channel with
-// the master equaliser's two halves, one behind the other. On a two-core
-// board they share the cores; a ring of a few blocks between the first three
-// keeps memory small.
+// Four threads pass the song along, block by block and channel after
+// channel: one renders and converts, one delays, one reverbs, and this one
+// mixes into the master. Two more follow the mix of the last channel with the
+// master equaliser's two halves, one behind the other. On a two-core board
+// they share the cores; a ring of a few blocks between the first four keeps
+// memory small.
 
 namespace {
 
-constexpr uint32_t SLOT_COUNT = 6;  // blocks in flight between the threads
+constexpr uint32_t SLOT_COUNT = 8;  // blocks in flight between the threads
 
 struct Slot {
     float samples[2 * RENDER_BLOCK_FRAMES];
     uint32_t frames;
 };
 
-// A ring of blocks that pass three stages in order: rendered, delayed,
-// mixed. Each stage takes the slots in turn as the stage before releases
-// them; the renderer waits for a slot the mixer has freed.
-enum Stage { RENDERED = 0, DELAYED = 1, MIXED = 2 };
+// A ring of blocks that pass four stages in order. Each stage takes the
+// slots in turn as the stage before releases them; the renderer waits for a
+// slot the mixer has freed. One thread works each stage, and a finished
+// block wakes only the stage that waits for it.
+enum Stage { RENDERED = 0, DELAYED = 1, REVERBED = 2, MIXED = 3, STAGE_COUNT = 4 };
 
 class BlockRing {
 public:
@@ -41,7 +42,7 @@ public:
     Slot& next(Stage s)
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] {
+        ready_[s].wait(lock, [&] {
             return s == RENDERED ? done_[RENDERED] - done_[MIXED] < SLOT_COUNT : done_[s] < done_[s - 1];
         });
         return slots_[done_[s] % SLOT_COUNT];
@@ -49,16 +50,18 @@ public:
 
     void finish(Stage s)
     {
-        std::lock_guard lock(mutex_);
-        ++done_[s];
-        changed_.notify_all();
+        {
+            std::lock_guard lock(mutex_);
+            ++done_[s];
+        }
+        ready_[(s + 1) % STAGE_COUNT].notify_one();
     }
 
 private:
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable ready_[STAGE_COUNT];  // stage s may have a block
     Slot slots_[SLOT_COUNT];
-    uint64_t done_[3] = {0, 0, 0};  // blocks each stage has finished
+    uint64_t done_[STAGE_COUNT] = {};  // blocks each stage has finished
 };
 
 // How many samples of the master a stage has finished.
@@ -66,8 +69,10 @@ class Progress {
 public:
     void advance_to(uint32_t samples)
     {
-        std::lock_guard lock(mutex_);
-        mixed_ = samples;
+        {
+            std::lock_guard lock(mutex_);
+            mixed_ = samples;
+        }
         changed_.notify_all();
     }
 
@@ -144,9 +149,25 @@ void report(const Pipeline& p, MixStage stage, int k, uint32_t done)
     if (p.options.progress != nullptr) p.options.progress(p.options.context, stage, k, done, p.samples);
 }
 
-// Channel k's blocks through its reverb into the master (unless it is left
-// out of it).
-void reverb_and_mix(Pipeline& p, int k)
+// Every channel with a reverb through it, in ascending order: the reverb's
+// carried state links each channel to the one before.
+void reverb_channels(Pipeline& p)
+{
+    for (int k = 0; k < RENDER_CHANNELS; ++k) {
+        const bool reverb = channel_has_reverb(k);
+        if (reverb) channel_reverb_start(k);
+        for (uint32_t done = 0; done < p.frames;) {
+            Slot& slot = p.blocks.next(REVERBED);
+            if (reverb) reverb_block(slot.samples, 2 * slot.frames);
+            done += slot.frames;
+            p.blocks.finish(REVERBED);
+        }
+        if (reverb) reverb_finish();
+    }
+}
+
+// Channel k's blocks into the master (unless it is left out of it).
+void mix_channel(Pipeline& p, int k)
 {
     const MixOptions& o = p.options;
     if (o.say_progress_lines) {
@@ -154,13 +175,10 @@ void reverb_and_mix(Pipeline& p, int k)
         std::fflush(stdout);
         say_channel_effects(k);
     }
-    const bool reverb = channel_has_reverb(k);
-    if (reverb) channel_reverb_start(k);
     report(p, MixStage::channel, k, 0);
     for (uint32_t done = 0; done < p.samples;) {
         Slot& slot = p.blocks.next(MIXED);
         const uint32_t length = 2 * slot.frames;
-        if (reverb) reverb_block(slot.samples, length);
         if (o.observe != nullptr) o.observe(o.context, k, done, slot.samples, length);
         if (o.in_master[k]) {
             float* into = p.master + done;
@@ -171,7 +189,6 @@ void reverb_and_mix(Pipeline& p, int k)
         if (k == RENDER_CHANNELS - 1) p.mixed.advance_to(done);
         report(p, MixStage::channel, k, done);
     }
-    if (reverb) reverb_finish();
     if (o.say_progress_lines) std::putchar('\n');
 }
 
@@ -213,14 +230,16 @@ float* mix_channels(const MixOptions& options)
     MasterEqualiser eq = master_equaliser_start();
     std::thread renderer = start_thread(render_channels, std::ref(*p));
     std::thread delayer = start_thread(delay_channels, std::ref(*p));
+    std::thread reverber = start_thread(reverb_channels, std::ref(*p));
     std::thread eq_first = start_thread(equalise_behind, std::ref(*p), std::ref(eq.first),
                                         std::ref(p->mixed), std::ref(p->half_equalised));
     std::thread eq_second = start_thread(equalise_behind, std::ref(*p), std::ref(eq.second),
                                          std::ref(p->half_equalised), std::ref(p->equalised));
-    for (int k = 0; k < RENDER_CHANNELS; ++k) reverb_and_mix(*p, k);
+    for (int k = 0; k < RENDER_CHANNELS; ++k) mix_channel(*p, k);
     follow_equaliser(*p);
     eq_second.join();
     eq_first.join();
+    reverber.join();
     delayer.join();
     renderer.join();
 
