@@ -30,9 +30,10 @@ struct MixOptions {
 
 // Returns the master mix of options.frames frames, equalised (taken with
 // take_song_floats, 2 * frames samples). Channels go through the reverb in
-// ascending order, since its carried state links each channel to the one
-// before; other threads render, convert and delay the channels ahead of it
-// and equalise the master behind the last one.
+// ascending order on a thread of their own, since its carried state links
+// each channel to the one before; other threads render, convert and delay
+// the channels ahead of it, the calling thread mixes them into the master,
+// and two more equalise the master behind the last one.
 float* mix_channels(const MixOptions& options);
 
 // The whole song with every channel, as songrender plays it.
