@@ -168,10 +168,10 @@ void BM_whole_run_without_playback(benchmark::State& state)
         render_reset();
         reverb_reset();
 #ifdef STREAMED_PIPELINE
-        float* master = mix_channels();
-        const int16_t* song = master_to_song(master, SONG_SAMPLES);
+        const MasterMix mix = mix_channels();
+        const int16_t* song = master_to_song(mix.samples, mix.length, mix.peak);
         benchmark::DoNotOptimize(wave_export_to(path.c_str(), song, SONG_SAMPLES));
-        std::free(master);
+        release_song_floats(mix.samples, mix.length);
 #else
         voice_setup();
         render_song();

@@ -20,6 +20,6 @@ int main()
     std::puts("Starting synthesis (this can take a little time)...\n");
     std::fflush(stdout);
 
-    float* master = mix_channels();
-    return post_render(master, start);
+    const MasterMix mix = mix_channels();
+    return post_render(mix.samples, mix.peak, start);
 }

@@ -1,8 +1,8 @@
 #include "driver/mix.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -192,13 +192,18 @@ void mix_channel(Pipeline& p, int k)
     if (o.say_progress_lines) std::putchar('\n');
 }
 
-// Waits for the equaliser's second half to finish the master.
-void follow_equaliser(Pipeline& p)
+// Follows the equaliser's second half as it finishes the master, finding
+// the master's peak on the way.
+float follow_equaliser(Pipeline& p)
 {
+    float peak = 0.0f;
     for (uint32_t done = 0; done < p.samples;) {
-        done = p.equalised.wait_beyond(done);
+        const uint32_t finished = p.equalised.wait_beyond(done);
+        peak = std::max(peak, master_peak_of(p.master + done, finished - done));
+        done = finished;
         report(p, MixStage::equaliser, RENDER_CHANNELS - 1, done);
     }
+    return peak;
 }
 
 // The threads of the run; one that cannot be started ends the program with
@@ -217,7 +222,7 @@ std::thread start_thread(Args&&... args)
 
 }  // namespace
 
-float* mix_channels(const MixOptions& options)
+MasterMix mix_channels(const MixOptions& options)
 {
     auto* p = new (std::nothrow) Pipeline(options);
     if (p == nullptr) fx_fail("out of memory: cannot allocate the blocks between the render threads");
@@ -236,7 +241,7 @@ float* mix_channels(const MixOptions& options)
     std::thread eq_second = start_thread(equalise_behind, std::ref(*p), std::ref(eq.second),
                                          std::ref(p->half_equalised), std::ref(p->equalised));
     for (int k = 0; k < RENDER_CHANNELS; ++k) mix_channel(*p, k);
-    follow_equaliser(*p);
+    const float peak = follow_equaliser(*p);
     eq_second.join();
     eq_first.join();
     reverber.join();
@@ -245,7 +250,7 @@ float* mix_channels(const MixOptions& options)
 
     for (DelayRun& run : p->delays)
         if (run.line != nullptr) delay_finish(run);
-    float* master = p->master;
+    const MasterMix mix{p->master, p->samples, peak};
     delete p;
-    return master;
+    return mix;
 }

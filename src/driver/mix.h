@@ -28,13 +28,19 @@ struct MixOptions {
     void* context = nullptr;  // handed to observe and progress
 };
 
-// Returns the master mix of options.frames frames, equalised (taken with
-// take_song_floats, 2 * frames samples). Channels go through the reverb in
+// The master mix, equalised, and the largest magnitude in it.
+struct MasterMix {
+    float* samples;   // taken with take_song_floats
+    uint32_t length;  // samples: twice the frames
+    float peak;
+};
+
+// Returns the master mix of options.frames frames. Channels go through the reverb in
 // ascending order on a thread of their own, since its carried state links
 // each channel to the one before; other threads render, convert and delay
 // the channels ahead of it, the calling thread mixes them into the master,
 // and two more equalise the master behind the last one.
-float* mix_channels(const MixOptions& options);
+MasterMix mix_channels(const MixOptions& options);
 
 // The whole song with every channel, as songrender plays it.
-inline float* mix_channels() { return mix_channels(MixOptions{}); }
+inline MasterMix mix_channels() { return mix_channels(MixOptions{}); }

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include <sys/mman.h>
 
@@ -28,6 +28,8 @@ namespace {
 
 constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
 
+std::size_t in_whole_huge_pages(std::size_t bytes) { return (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE; }
+
 }  // namespace
 
 void* take_buffer(std::size_t bytes, const char* purpose)
@@ -40,12 +42,23 @@ void* take_buffer(std::size_t bytes, const char* purpose)
 float* take_song_floats(std::size_t count, const char* purpose)
 {
     const std::size_t bytes = count * sizeof(float);
-    const std::size_t whole_pages = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
-    void* buffer = nullptr;
-    if (posix_memalign(&buffer, HUGE_PAGE, whole_pages) != 0) out_of_memory(bytes, purpose);
+    const std::size_t length = in_whole_huge_pages(bytes);
+    // One huge page more than needed, so an aligned run fits; the slack
+    // before and after it goes back at once.
+    void* region = mmap(nullptr, length + HUGE_PAGE, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (region == MAP_FAILED) out_of_memory(bytes, purpose);
+    auto* const first = static_cast<unsigned char*>(region);
+    auto* const start = first + (HUGE_PAGE - reinterpret_cast<std::uintptr_t>(first) % HUGE_PAGE) % HUGE_PAGE;
+    if (start != first) munmap(first, static_cast<std::size_t>(start - first));
+    munmap(start + length, static_cast<std::size_t>(first + HUGE_PAGE - start));
 #ifdef MADV_HUGEPAGE
-    madvise(buffer, whole_pages, MADV_HUGEPAGE);  // only a hint
+    madvise(start, length, MADV_HUGEPAGE);  // only a hint
 #endif
-    std::memset(buffer, 0, bytes);
-    return static_cast<float*>(buffer);
+    return reinterpret_cast<float*>(start);
+}
+
+void release_song_floats(float* samples, std::size_t count)
+{
+    if (samples != nullptr) munmap(samples, in_whole_huge_pages(count * sizeof(float)));
 }

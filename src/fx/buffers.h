@@ -18,8 +18,12 @@ inline float* take_floats(std::size_t count, const char* purpose)
     return static_cast<float*>(take_buffer(count * sizeof(float), purpose));
 }
 
-// take_floats for a whole-song buffer, zeroed. It is aligned to and backed by
-// huge pages where the kernel offers them: its first touch then costs a few
-// dozen page faults instead of eleven thousand, which on small boards and
-// virtual machines is a large share of the run. Released with std::free.
+// take_floats for a whole-song buffer, zeroed. It is fresh anonymous memory,
+// aligned to and backed by huge pages where the kernel offers them: its first
+// touch then costs a few dozen page faults instead of eleven thousand, which
+// on small boards and virtual machines is a large share of the run, and it
+// is touched first where it is filled, not by a zeroing pass.
 float* take_song_floats(std::size_t count, const char* purpose);
+
+// Gives back a buffer of count floats from take_song_floats.
+void release_song_floats(float* samples, std::size_t count);

@@ -130,13 +130,12 @@ void master_normalise(float* master, int16_t* out, uint32_t length)
     normalise_to_16_bits(master, out, length, master_peak_of(master, length));
 }
 
-int16_t* master_to_song(float* master, uint32_t length)
+int16_t* master_to_song(float* master, uint32_t length, float peak)
 {
     // Block by block through a small buffer, each block's samples copied to
     // bytes of master that earlier blocks have finished with: sample i
     // lands at byte 2i, below the 4i where its float was read.
     constexpr uint32_t PIECE = 4096;
-    const float peak = master_peak_of(master, length);
     auto* song = reinterpret_cast<unsigned char*>(master);
     int16_t piece[PIECE];
     for (uint32_t done = 0; done < length; done += PIECE) {
@@ -147,7 +146,7 @@ int16_t* master_to_song(float* master, uint32_t length)
     return reinterpret_cast<int16_t*>(song);
 }
 
-int post_render(float* master, std::clock_t start)
+int post_render(float* master, float peak, std::clock_t start)
 {
     // The equaliser has followed the last channel's mix already.
     std::puts("\nProcessing master EQ...");
@@ -155,7 +154,7 @@ int post_render(float* master, std::clock_t start)
 
     std::puts("Normalising track...\n");
     std::fflush(stdout);
-    const int16_t* song = master_to_song(master, SONG_SAMPLES);
+    const int16_t* song = master_to_song(master, SONG_SAMPLES, peak);
 
     const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
     std::printf("Done! Took %.2f seconds to complete.\n\n", seconds);
@@ -167,6 +166,6 @@ int post_render(float* master, std::clock_t start)
     std::puts("It's playback time!\n");
     std::fflush(stdout);
     alsa_playback(song, SONG_SAMPLES);
-    std::free(master);
+    release_song_floats(master, SONG_SAMPLES);
     return written ? EXIT_SUCCESS : EXIT_FAILURE;
 }

@@ -44,11 +44,17 @@ float master_peak_of(const float* master, uint32_t length);
 // master gives zeros.
 void master_normalise(float* master, int16_t* out, uint32_t length);
 
-// Normalises the whole master into 16-bit samples stored over the master's
-// own first half (it is not needed afterwards), and returns them.
-int16_t* master_to_song(float* master, uint32_t length);
+// Normalises the whole master, whose largest magnitude is peak, into 16-bit
+// samples stored over the master's own first half (it is not needed
+// afterwards), and returns them.
+int16_t* master_to_song(float* master, uint32_t length, float peak);
+inline int16_t* master_to_song(float* master, uint32_t length)
+{
+    return master_to_song(master, length, master_peak_of(master, length));
+}
 
 // The stage after the channels are mixed into master and equalised (whole
-// song, taken with take_song_floats): normalisation, WAV file and playback.
-// Frees master. Returns the program's exit status.
-int post_render(float* master, std::clock_t start);
+// song, taken with take_song_floats; peak its largest magnitude):
+// normalisation, WAV file and playback. Releases master. Returns the
+// program's exit status.
+int post_render(float* master, float peak, std::clock_t start);

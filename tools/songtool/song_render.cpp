@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "fx/buffers.h"
 #include "fx/mixdown.h"
 #include "fx/reverb.h"
 #include "output/alsa.h"
@@ -194,16 +195,15 @@ int render_song(const std::vector<uint8_t>& block, const RenderRequest& request,
     options.observe = request.stems_dir.empty() ? nullptr : on_channel_block;
     options.progress = on_mix_progress;
     options.context = &run;
-    float* master = mix_channels(options);
+    const MasterMix mix = mix_channels(options);
 
     const uint32_t samples = 2 * request.frames;
     run.bar.show("writing", CHANNELS_SHARE + EQUALISER_SHARE);
-    const float peak = master_peak_of(master, samples);
-    const int16_t* song = master_to_song(master, samples);
+    const int16_t* song = master_to_song(mix.samples, samples, mix.peak);
     bool ok = request.output.empty() || wave_write_pcm(request.output.c_str(), song, samples, PROGRAM);
-    if (!request.stems_dir.empty()) ok = ok ? finish_stems(run, peak) : (discard_stems(run), false);
+    if (!request.stems_dir.empty()) ok = ok ? finish_stems(run, mix.peak) : (discard_stems(run), false);
     run.bar.finish();
     if (ok && request.play) alsa_playback(song, samples);
-    std::free(master);
+    release_song_floats(mix.samples, samples);
     return ok ? EXIT_SUCCESS : EXIT_FAILURE;
 }
