@@ -5,9 +5,9 @@
 
 // One delay run over a stream of stereo frames that arrives in blocks. The
 // echo of frame m is taken from the processed signal H = D/2 frames back
-// through a line of H frames, so besides that line the run keeps only the
-// last H processed frames, never a whole-song copy; a stream cut into any
-// blocks sounds exactly like the same stream in one piece.
+// through a line of H frames, so besides that line the run keeps only a
+// short history of processed frames, never a whole-song copy; a stream cut
+// into any blocks sounds exactly like the same stream in one piece.
 struct DelayRun {
     uint32_t half;       // H = D/2: line slots and the feed's look-back
     uint32_t swap_period;  // D: the swap counter's reload point
@@ -18,12 +18,13 @@ struct DelayRun {
     bool falling[2];
     uint32_t swap_counter;
     uint32_t swap_state;
-    float pending[2];    // echo to add to the next frame
     uint32_t frames_until_feed;  // the line is first fed at frame H
-    uint32_t cursor;     // slot of the next line write
+    bool echoing;        // the line is heard, from the frame after its first feed
+    uint32_t cursor;     // line slot of the next write, and of the next frame's echo
     uint32_t newest;     // slot of recent that takes the next processed frame
+    uint32_t recent_frames;  // H plus one stretch of frames worked at a time
     float* line;         // H frames of gain-scaled processed signal
-    float* recent;       // ring of the last H processed frames
+    float* recent;       // ring of the last processed frames
 };
 
 // A run at the start of its stream, with a zeroed line. A D below 2 leaves
