@@ -136,6 +136,20 @@ void update_wavetable(uint8_t channel, int8_t sample_1_l, int8_t sample_2_l,
     }
 }
 
+// The phase lives in a register for the whole run.
+void osc_run(int i, uint32_t frames, const int16_t* lfo_offsets, int16_t (*out)[2])
+{
+    uint32_t accumulator = osc_accumulator[i];
+    const uint16_t pitch = osc_pitch[i];
+    for (uint32_t j = 0; j < frames; ++j) {
+        accumulator = osc_advance(accumulator, pitch, lfo_offsets[j]);
+        const StereoSample s = osc_read(i, accumulator);
+        out[j][0] = s.left;
+        out[j][1] = s.right;
+    }
+    osc_accumulator[i] = accumulator;
+}
+
 void osc_rebake(int channel)
 {
     update_wavetable(static_cast<uint8_t>(channel), osc_sample_1_l[channel],
