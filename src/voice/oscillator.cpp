@@ -119,13 +119,19 @@ void update_wavetable(uint8_t channel, int8_t sample_1_l, int8_t sample_2_l,
                       int8_t sample_1_r, int8_t sample_2_r, uint8_t mix,
                       uint8_t phase, float volume, float stereo_mix)
 {
+    // A volume that is not positive (NaN too) bakes silence, and a finite
+    // cross-feed of silence is silence.
+    const bool silent = !(volume > 0.0f);
+    if (silent && std::isfinite(stereo_mix)) {
+        std::memset(osc_wavetable[channel], 0, sizeof osc_wavetable[channel]);
+        return;
+    }
     const PanGains gains = pan_gains_of(tarq_panning[channel]);
     const double keep = 1.0 - static_cast<double>(stereo_mix);
     const float* scaled_left = scaled_side(channel, 0, sample_1_l, sample_2_l, 0, mix);
     const float* scaled_right = scaled_side(channel, 1, sample_1_r, sample_2_r, phase, mix);
-    // A volume that is not positive (NaN too) bakes silence: every scaled
-    // sample is finite, so levelling at 0 gives exact zeros.
-    const float audible = volume > 0.0f ? volume : 0.0f;
+    // Every scaled sample is finite, so levelling at 0 gives exact zeros.
+    const float audible = silent ? 0.0f : volume;
     int16_t* table_left = osc_wavetable[channel][0];
     int16_t* table_right = osc_wavetable[channel][1];
     for (unsigned k = 0; k < OSC_TABLE_LENGTH; ++k) {
