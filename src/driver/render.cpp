@@ -127,12 +127,11 @@ void render_channel_block(int k, uint32_t frames)
     int16_t (*out)[2] = channel_buffer_int[k];
     for (uint32_t f = 0; f < frames;) {
         const uint32_t quiet = std::min(quiet_frames(k), frames - f);
-        if (k == DRUM_CHANNEL) {
-            for (uint32_t end = f + quiet; f < end; ++f) out[f][0] = out[f][1] = drum_step();
-        } else {
+        if (k == DRUM_CHANNEL)
+            drum_run(quiet, out + f);
+        else
             oscillator_run(k, quiet, out + f);
-            f += quiet;
-        }
+        f += quiet;
         count_down(k, quiet);
         if (f < frames) channel_frame(k, out[f++]);
     }
