@@ -91,6 +91,18 @@ void BM_update_wavetable(benchmark::State& state)
     }
 }
 
+// A bake under a running wave envelope: the mix moves every time, so both
+// sides' waves are morphed anew.
+void BM_update_wavetable_moving_mix(benchmark::State& state)
+{
+    uint8_t mix = 0;
+    for (auto _ : state) {
+        update_wavetable(0, 10, 6, 10, 3, mix, 20, 1.0f, 0.2f);
+        mix = static_cast<uint8_t>((mix + 1) % 101);
+        benchmark::DoNotOptimize(osc_wavetable[0][0][0]);
+    }
+}
+
 void BM_render_all_channels(benchmark::State& state)
 {
     for (auto _ : state) {
@@ -199,6 +211,7 @@ void BM_whole_run_without_playback(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_update_wavetable);
+BENCHMARK(BM_update_wavetable_moving_mix);
 BENCHMARK(BM_render_all_channels)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_delay_preset)->DenseRange(1, FX_PRESET_COUNT - 1)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_reverb_preset)->DenseRange(1, FX_PRESET_COUNT - 1)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -87,6 +87,20 @@ void count_down(int k, uint32_t frames)
     swp_skip(k, frames);
 }
 
+// Channel k's oscillator and LFO over frames in which nothing else moves:
+// the LFO's offsets of a stretch first, then the oscillator reading them.
+void oscillator_run(int k, uint32_t frames, int16_t (*out)[2])
+{
+    constexpr uint32_t STRETCH = 256;
+    int16_t lfo_offsets[STRETCH];
+    for (uint32_t done = 0; done < frames;) {
+        const uint32_t n = std::min(STRETCH, frames - done);
+        lfo_run(k, n, lfo_offsets);
+        osc_run(k, n, lfo_offsets, out + done);
+        done += n;
+    }
+}
+
 // One frame of channel k with every step, in render_frame's order.
 void channel_frame(int k, int16_t* out)
 {
@@ -113,16 +127,11 @@ void render_channel_block(int k, uint32_t frames)
     int16_t (*out)[2] = channel_buffer_int[k];
     for (uint32_t f = 0; f < frames;) {
         const uint32_t quiet = std::min(quiet_frames(k), frames - f);
-        if (k == DRUM_CHANNEL) {
-            for (uint32_t end = f + quiet; f < end; ++f) out[f][0] = out[f][1] = drum_step();
-        } else {
-            for (uint32_t end = f + quiet; f < end; ++f) {
-                const StereoSample s = osc_step(k);
-                out[f][0] = s.left;
-                out[f][1] = s.right;
-                lfo_step(k);
-            }
-        }
+        if (k == DRUM_CHANNEL)
+            drum_run(quiet, out + f);
+        else
+            oscillator_run(k, quiet, out + f);
+        f += quiet;
         count_down(k, quiet);
         if (f < frames) channel_frame(k, out[f++]);
     }

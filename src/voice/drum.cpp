@@ -20,23 +20,61 @@ unsigned frames_per_value()
     return octave < 7 ? 7 - octave : 1;
 }
 
-}  // namespace
+// The drum's state, copied in for a run of frames and back out after it.
+struct DrumState {
+    uint16_t accumulator;
+    uint8_t mute;
+    int16_t output;
+};
 
 // The position is recomputed from the frame count every frame, so an octave
 // change moves it at once. A muted or finished sample holds its last value.
+int16_t drum_frame(DrumState& state, unsigned per_value, float volume)
+{
+    const uint16_t frames = state.accumulator++;
+    const auto position = static_cast<uint16_t>(sample_start + frames / per_value);
+    if (position >= sample_end) {
+        state.mute = 1;
+        return state.output;
+    }
+    if (state.mute == 1) return state.output;
+    // 38 per PCM step at volume 1; truncated toward zero.
+    const float gained = static_cast<float>(38 * wavetable[position]) * volume;
+    state.output = static_cast<int16_t>(static_cast<int32_t>(gained));
+    return state.output;
+}
+
+DrumState load_state() { return {sample_accumulator, sample_mute, sample_output}; }
+
+void store_state(const DrumState& state)
+{
+    sample_accumulator = state.accumulator;
+    sample_mute = state.mute;
+    sample_output = state.output;
+}
+
+}  // namespace
+
 int16_t drum_step()
 {
-    const uint16_t frames = sample_accumulator++;
-    const auto position = static_cast<uint16_t>(sample_start + frames / frames_per_value());
-    if (position >= sample_end) {
-        sample_mute = 1;
-        return sample_output;
-    }
-    if (sample_mute == 1) return sample_output;
-    // 38 per PCM step at volume 1; truncated toward zero.
-    const float gained = static_cast<float>(38 * wavetable[position]) * tarq_volume[DRUM_CHANNEL];
-    sample_output = static_cast<int16_t>(static_cast<int32_t>(gained));
-    return sample_output;
+    DrumState state = load_state();
+    const int16_t value = drum_frame(state, frames_per_value(), tarq_volume[DRUM_CHANNEL]);
+    store_state(state);
+    return value;
+}
+
+// Once muted, the drum holds its value for the rest of the run; only the
+// frame count moves on.
+void drum_run(uint32_t frames, int16_t (*out)[2])
+{
+    DrumState state = load_state();
+    const unsigned per_value = frames_per_value();
+    const float volume = tarq_volume[DRUM_CHANNEL];
+    uint32_t j = 0;
+    for (; j < frames && state.mute != 1; ++j) out[j][0] = out[j][1] = drum_frame(state, per_value, volume);
+    state.accumulator = static_cast<uint16_t>(state.accumulator + (frames - j));
+    for (; j < frames; ++j) out[j][0] = out[j][1] = state.output;
+    store_state(state);
 }
 
 void drum_reset()

@@ -14,4 +14,8 @@ extern int16_t sample_output;        // the value stored on both sides this fram
 // One frame: advances the position and updates or holds sample_output.
 int16_t drum_step();
 
+// `frames` frames in a row while the octave, the volume and the sample stay
+// as they are; each value on both sides of out[j].
+void drum_run(uint32_t frames, int16_t (*out)[2]);
+
 void drum_reset();

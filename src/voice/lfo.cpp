@@ -24,15 +24,38 @@ int lfo_window_start(int i)
     return lfo_waveform[i] > 0 ? 4 * lfo_waveform[i] : 0;
 }
 
+// The offset at a phase of a window of the bank.
+// Arithmetic shift: negative offsets round toward minus infinity.
+int16_t lfo_offset(const int8_t* window, uint32_t accumulator, int8_t amplitude)
+{
+    const unsigned index = (accumulator >> 9) & 255u;
+    const int value = window[index];
+    return static_cast<int16_t>((value * amplitude) >> 5);
+}
+
 }  // namespace
 
 void lfo_step(int i)
 {
     lfo_accumulator[i] += lfo_pitch[i];
-    const unsigned index = (lfo_accumulator[i] >> 9) & 255u;
-    const int value = wavetable_data[lfo_window_start(i) + static_cast<int>(index)];
-    // Arithmetic shift: negative offsets round toward minus infinity.
-    lfo_output[i] = static_cast<int16_t>((value * lfo_amplitude[i]) >> 5);
+    lfo_output[i] = lfo_offset(&wavetable_data[lfo_window_start(i)], lfo_accumulator[i], lfo_amplitude[i]);
+}
+
+// The phase and the output live in registers for the whole run.
+void lfo_run(int i, uint32_t frames, int16_t* offsets)
+{
+    const int8_t* window = &wavetable_data[lfo_window_start(i)];
+    const uint16_t pitch = lfo_pitch[i];
+    const int8_t amplitude = lfo_amplitude[i];
+    uint32_t accumulator = lfo_accumulator[i];
+    int16_t output = lfo_output[i];
+    for (uint32_t j = 0; j < frames; ++j) {
+        offsets[j] = output;
+        accumulator += pitch;
+        output = lfo_offset(window, accumulator, amplitude);
+    }
+    lfo_accumulator[i] = accumulator;
+    lfo_output[i] = output;
 }
 
 void lfo_fade_step(int i)

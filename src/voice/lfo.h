@@ -18,6 +18,11 @@ extern uint16_t lfo_tick[OSC_CHANNELS];         // fade-in countdown, frames
 // Advances channel i's LFO and computes the offset the next frame uses.
 void lfo_step(int i);
 
+// `frames` steps of channel i's LFO in a row while its pitch, waveform and
+// amplitude stay as they are; offsets[j] is the offset frame j uses, the
+// output before step j.
+void lfo_run(int i, uint32_t frames, int16_t* offsets);
+
 // Raises channel i's LFO amplitude by one every lfo_length * 64 + 1 frames
 // until it passes the intensity.
 void lfo_fade_step(int i);

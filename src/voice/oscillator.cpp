@@ -49,18 +49,62 @@ PanGains pan_gains_of(int8_t panning)
 // Truncation toward zero, keeping the low 16 bits.
 int16_t to_i16(double value) { return static_cast<int16_t>(static_cast<int32_t>(value)); }
 
+// The same for a single: widening to double is exact, so the single is
+// truncated directly, which the vectoriser can do four at a time.
+int16_t to_i16(float value) { return static_cast<int16_t>(static_cast<int32_t>(value)); }
+
 // Morph between two wave samples: a + (b - a) * mix / 100.
 int16_t morph(int a, int b, float mix)
 {
     return to_i16(static_cast<float>(a) + ((b - a) * mix) / 100.0);
 }
 
-// One side at its pan gain and volume; 18 scales 8-bit samples to the
-// table's 16-bit range with headroom for seven channels.
-int16_t level(int16_t sample, float volume, float gain)
+// A side's two waves morphed over the whole table and scaled by 18, from
+// 8-bit samples to the table's 16-bit range with headroom for seven
+// channels, together with the settings they were morphed with. They change
+// only with the waves, the rotation and the wave envelope's mix; most bakes
+// move only the volume and reuse them.
+struct MorphedSide {
+    bool valid;
+    int8_t wave_1;
+    int8_t wave_2;
+    uint8_t phase;
+    uint8_t mix;
+    float scaled[OSC_TABLE_LENGTH];
+};
+
+MorphedSide morphed_sides[OSC_CHANNELS][2];
+
+// The second wave is read rotated by `phase` entries.
+void morph_side(MorphedSide& side, int8_t wave_1, int8_t wave_2, uint8_t phase, uint8_t mix)
 {
-    return to_i16(static_cast<float>(sample * 18) * volume * gain);
+    const int8_t* first = &wavetable_data[wave_1 * WAVE_LENGTH];
+    int8_t second[OSC_TABLE_LENGTH];
+    const int8_t* unrotated = &wavetable_data[wave_2 * WAVE_LENGTH];
+    std::memcpy(second, unrotated + phase, OSC_TABLE_LENGTH - phase);
+    std::memcpy(second + (OSC_TABLE_LENGTH - phase), unrotated, phase);
+    const float m = mix;
+    for (unsigned k = 0; k < OSC_TABLE_LENGTH; ++k)
+        side.scaled[k] = static_cast<float>(morph(first[k], second[k], m) * 18);
+    side.valid = true;
+    side.wave_1 = wave_1;
+    side.wave_2 = wave_2;
+    side.phase = phase;
+    side.mix = mix;
 }
+
+const float* scaled_side(int channel, int side_index, int8_t wave_1, int8_t wave_2, uint8_t phase,
+                         uint8_t mix)
+{
+    MorphedSide& side = morphed_sides[channel][side_index];
+    if (!side.valid || side.wave_1 != wave_1 || side.wave_2 != wave_2 || side.phase != phase ||
+        side.mix != mix)
+        morph_side(side, wave_1, wave_2, phase, mix);
+    return side.scaled;
+}
+
+// One side's scaled sample at its pan gain and volume.
+int16_t level(float scaled, float volume, float gain) { return to_i16(scaled * volume * gain); }
 
 // Cross-feed: `other` is the opposite side, `own` this side.
 int16_t cross_feed(int16_t own, int16_t other, float stereo_mix, double keep)
@@ -69,41 +113,47 @@ int16_t cross_feed(int16_t own, int16_t other, float stereo_mix, double keep)
     return to_i16(static_cast<float>(sum));
 }
 
-// Both waves of one side, morphed and levelled, over the whole table. The
-// second wave is read rotated by `phase` entries.
-void bake_side(int16_t* out, int8_t wave_1, int8_t wave_2, unsigned phase, float m, float volume,
-               float gain)
-{
-    const int8_t* first = &wavetable_data[wave_1 * WAVE_LENGTH];
-    int8_t second[OSC_TABLE_LENGTH];
-    const int8_t* unrotated = &wavetable_data[wave_2 * WAVE_LENGTH];
-    phase &= 255u;
-    std::memcpy(second, unrotated + phase, OSC_TABLE_LENGTH - phase);
-    std::memcpy(second + (OSC_TABLE_LENGTH - phase), unrotated, phase);
-    for (unsigned k = 0; k < OSC_TABLE_LENGTH; ++k)
-        out[k] = level(morph(first[k], second[k], m), volume, gain);
-}
-
 }  // namespace
 
 void update_wavetable(uint8_t channel, int8_t sample_1_l, int8_t sample_2_l,
                       int8_t sample_1_r, int8_t sample_2_r, uint8_t mix,
                       uint8_t phase, float volume, float stereo_mix)
 {
+    // A volume that is not positive (NaN too) bakes silence, and a finite
+    // cross-feed of silence is silence.
+    const bool silent = !(volume > 0.0f);
+    if (silent && std::isfinite(stereo_mix)) {
+        std::memset(osc_wavetable[channel], 0, sizeof osc_wavetable[channel]);
+        return;
+    }
     const PanGains gains = pan_gains_of(tarq_panning[channel]);
     const double keep = 1.0 - static_cast<double>(stereo_mix);
-    int16_t left[OSC_TABLE_LENGTH] = {};
-    int16_t right[OSC_TABLE_LENGTH] = {};
-    if (volume > 0.0f) {  // false for NaN too
-        bake_side(left, sample_1_l, sample_2_l, 0, mix, volume, gains.left);
-        bake_side(right, sample_1_r, sample_2_r, phase, mix, volume, gains.right);
-    }
+    const float* scaled_left = scaled_side(channel, 0, sample_1_l, sample_2_l, 0, mix);
+    const float* scaled_right = scaled_side(channel, 1, sample_1_r, sample_2_r, phase, mix);
+    // Every scaled sample is finite, so levelling at 0 gives exact zeros.
+    const float audible = silent ? 0.0f : volume;
     int16_t* table_left = osc_wavetable[channel][0];
     int16_t* table_right = osc_wavetable[channel][1];
     for (unsigned k = 0; k < OSC_TABLE_LENGTH; ++k) {
-        table_left[k] = cross_feed(left[k], right[k], stereo_mix, keep);
-        table_right[k] = cross_feed(right[k], left[k], stereo_mix, keep);
+        const int16_t left = level(scaled_left[k], audible, gains.left);
+        const int16_t right = level(scaled_right[k], audible, gains.right);
+        table_left[k] = cross_feed(left, right, stereo_mix, keep);
+        table_right[k] = cross_feed(right, left, stereo_mix, keep);
     }
+}
+
+// The phase lives in a register for the whole run.
+void osc_run(int i, uint32_t frames, const int16_t* lfo_offsets, int16_t (*out)[2])
+{
+    uint32_t accumulator = osc_accumulator[i];
+    const uint16_t pitch = osc_pitch[i];
+    for (uint32_t j = 0; j < frames; ++j) {
+        accumulator = osc_advance(accumulator, pitch, lfo_offsets[j]);
+        const StereoSample s = osc_read(i, accumulator);
+        out[j][0] = s.left;
+        out[j][1] = s.right;
+    }
+    osc_accumulator[i] = accumulator;
 }
 
 void osc_rebake(int channel)
@@ -128,4 +178,6 @@ void osc_reset()
     std::memset(osc_phase, 0, sizeof osc_phase);
     std::memset(osc_volume, 0, sizeof osc_volume);
     std::memset(osc_stereo_mix, 0, sizeof osc_stereo_mix);
+    for (auto& sides : morphed_sides)
+        for (MorphedSide& side : sides) side.valid = false;
 }

@@ -45,13 +45,30 @@ struct StereoSample {
     int16_t right;
 };
 extern int16_t lfo_output[OSC_CHANNELS];
-inline StereoSample osc_step(int i)
+
+// The phase one frame on; the offset is signed and the accumulator wraps.
+inline uint32_t osc_advance(uint32_t accumulator, uint16_t pitch, int16_t lfo_offset)
 {
-    osc_accumulator[i] += static_cast<uint32_t>(osc_pitch[i]) +
-                          static_cast<uint32_t>(static_cast<int32_t>(lfo_output[i]));
-    const unsigned index = (osc_accumulator[i] >> 9) & 255u;
+    return accumulator + static_cast<uint32_t>(pitch) +
+           static_cast<uint32_t>(static_cast<int32_t>(lfo_offset));
+}
+
+// The table entry of channel i at a phase: bits 9..16 of the accumulator.
+inline StereoSample osc_read(int i, uint32_t accumulator)
+{
+    const unsigned index = (accumulator >> 9) & 255u;
     return {osc_wavetable[i][0][index], osc_wavetable[i][1][index]};
 }
+
+inline StereoSample osc_step(int i)
+{
+    osc_accumulator[i] = osc_advance(osc_accumulator[i], osc_pitch[i], lfo_output[i]);
+    return osc_read(i, osc_accumulator[i]);
+}
+
+// `frames` frames of channel i in a row while its pitch and table stay as
+// they are, frame j offset by lfo_offsets[j]; left and right into out[j].
+void osc_run(int i, uint32_t frames, const int16_t* lfo_offsets, int16_t (*out)[2]);
 
 // Back to the state at program start (all zero).
 void osc_reset();
