@@ -32,6 +32,15 @@ PanGains osc_pan_gains(int8_t panning)
     return {static_cast<float>(cosine), static_cast<float>(sine)};
 }
 
+// a + (b - a) * mix / 100 truncated, as the song's format defines it in
+// single and double precision, worked in integers instead: a quotient of
+// hundredths that is not whole lies at least 0.01 from the next whole
+// number, far more than those roundings can move it, so both truncate alike.
+int16_t osc_morph(int8_t a, int8_t b, uint8_t mix)
+{
+    return static_cast<int16_t>((100 * a + (b - a) * mix) / 100);
+}
+
 namespace {
 
 // The pan law's gains for every panning: a bake needs them each time, and
@@ -46,18 +55,10 @@ PanGains pan_gains_of(int8_t panning)
     return table[static_cast<uint8_t>(panning)];
 }
 
-// Truncation toward zero, keeping the low 16 bits.
-int16_t to_i16(double value) { return static_cast<int16_t>(static_cast<int32_t>(value)); }
-
-// The same for a single: widening to double is exact, so the single is
-// truncated directly, which the vectoriser can do four at a time.
+// Truncation toward zero, keeping the low 16 bits. The song's format
+// truncates in double; widening a single to double is exact, so the single
+// is truncated directly, which the vectoriser can do four at a time.
 int16_t to_i16(float value) { return static_cast<int16_t>(static_cast<int32_t>(value)); }
-
-// Morph between two wave samples: a + (b - a) * mix / 100.
-int16_t morph(int a, int b, float mix)
-{
-    return to_i16(static_cast<float>(a) + ((b - a) * mix) / 100.0);
-}
 
 // A side's two waves morphed over the whole table and scaled by 18, from
 // 8-bit samples to the table's 16-bit range with headroom for seven
@@ -83,9 +84,8 @@ void morph_side(MorphedSide& side, int8_t wave_1, int8_t wave_2, uint8_t phase, 
     const int8_t* unrotated = &wavetable_data[wave_2 * WAVE_LENGTH];
     std::memcpy(second, unrotated + phase, OSC_TABLE_LENGTH - phase);
     std::memcpy(second + (OSC_TABLE_LENGTH - phase), unrotated, phase);
-    const float m = mix;
     for (unsigned k = 0; k < OSC_TABLE_LENGTH; ++k)
-        side.scaled[k] = static_cast<float>(morph(first[k], second[k], m) * 18);
+        side.scaled[k] = static_cast<float>(osc_morph(first[k], second[k], mix) * 18);
     side.valid = true;
     side.wave_1 = wave_1;
     side.wave_2 = wave_2;

@@ -35,6 +35,10 @@ struct PanGains {
 };
 PanGains osc_pan_gains(int8_t panning);
 
+// The morph between two wave samples for a mix in percent (up to 255):
+// a + (b - a) * mix / 100, truncated toward zero.
+int16_t osc_morph(int8_t a, int8_t b, uint8_t mix);
+
 // Rebakes channel's table from its own current settings.
 void osc_rebake(int channel);
 
