@@ -33,101 +33,191 @@ constexpr double DAMP_SCALE = 0.4;
 constexpr double ROOM_OFFSET = 0.7;
 constexpr double ROOM_SCALE = 0.28;
 
-// A block goes through in chunks no longer than the shortest line. A line
-// sample read in a chunk was then written at least one line length earlier,
-// so before the chunk: each chunk reads its lines' samples first, works
-// stage by stage along the chunk, and writes the lines back last. Only the
-// combs' damping filters run sample by sample; every other step is an
-// element-wise loop. The order and precision of each operation stay those
-// of the sample-by-sample recurrences.
-constexpr uint32_t CHUNK = 256;
-static_assert(CHUNK <= ALLPASS_TUNING[1] && CHUNK <= COMB_TUNING[0], "a chunk outruns a line");
+// A block goes through in chunks. The combs run four frames at a time, all
+// six straight on their lines, in stretches where no line wraps around; only
+// their damping recurrences go frame by frame, three combs per vector. The
+// all-passes then go element-wise over pieces no longer than their shortest
+// line: a line sample read in a piece was written at least one line length
+// earlier, so before the piece; each piece reads its samples first and writes
+// them back after. The order and precision of each operation stay those of
+// the sample-by-sample recurrences.
+constexpr uint32_t CHUNK = 1024;
+constexpr uint32_t ALLPASS_PIECE = ALLPASS_TUNING[1];
 
-// The n samples of a circular line from position idx on, in order, as at
-// most two contiguous runs; visit(line run, offset in chunk, run length).
-template <class Visit>
-inline void along_line(float* line, int32_t size, int32_t idx, uint32_t n, Visit visit)
+// Four floats, each lane rounding as the scalar operation would: either four
+// frames of one line (a row) or one frame of a side's three combs, lane 3
+// idle at zero.
+typedef float Lanes __attribute__((vector_size(16)));
+typedef int32_t LaneOrder __attribute__((vector_size(16)));
+constexpr uint32_t GROUP = 4;
+
+// The first `frames` of four floats; the others zero.
+inline Lanes load_lanes(const float* from, uint32_t frames)
 {
-    const uint32_t first = std::min<uint32_t>(n, static_cast<uint32_t>(size - idx));
-    visit(line + idx, 0u, first);
-    if (first < n) visit(line, first, n - first);
+    Lanes v = {};
+    std::memcpy(&v, from, frames * sizeof(float));
+    return v;
 }
 
-inline int32_t advance(int32_t idx, int32_t size, uint32_t n)
+inline void store_lanes(float* to, Lanes v, uint32_t frames)
 {
-    return static_cast<int32_t>((static_cast<uint32_t>(idx) + n) % static_cast<uint32_t>(size));
+    std::memcpy(to, &v, frames * sizeof(float));
 }
 
-// The six combs over a chunk: the outputs of combs 0..2 summed from 0 in
-// order into left, of 3..5 into right; every line fed with input plus its
-// damped feedback. Only the damping recurrences run sample by sample, all
-// six in one loop so that they overlap.
+inline Lanes interleave_low(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{0, 4, 1, 5}); }
+inline Lanes interleave_high(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{2, 6, 3, 7}); }
+inline Lanes low_halves(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{0, 1, 4, 5}); }
+inline Lanes high_halves(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{2, 3, 6, 7}); }
+
+// Rows of three lines to four frames of three combs, and back.
+inline void rows_to_frames(const Lanes row[3], Lanes frame[GROUP])
+{
+    const Lanes zero = {};
+    const Lanes low01 = interleave_low(row[0], row[1]), low2 = interleave_low(row[2], zero);
+    const Lanes high01 = interleave_high(row[0], row[1]), high2 = interleave_high(row[2], zero);
+    frame[0] = low_halves(low01, low2);
+    frame[1] = high_halves(low01, low2);
+    frame[2] = low_halves(high01, high2);
+    frame[3] = high_halves(high01, high2);
+}
+
+inline void frames_to_rows(const Lanes frame[GROUP], Lanes row[3])
+{
+    const Lanes low01 = interleave_low(frame[0], frame[1]), low23 = interleave_low(frame[2], frame[3]);
+    const Lanes high01 = interleave_high(frame[0], frame[1]), high23 = interleave_high(frame[2], frame[3]);
+    row[0] = low_halves(low01, low23);
+    row[1] = high_halves(low01, low23);
+    row[2] = low_halves(high01, high23);
+}
+
+// One side's three combs: their lines at the stretch's start, damping states.
+struct CombSide {
+    float* line[3];
+    Lanes store;
+    Lanes damp1;
+    float damp2[3], feedback[3];
+};
+
+CombSide comb_side(int first)
+{
+    CombSide side;
+    for (int k = 0; k < 3; ++k) {
+        side.line[k] = comb_buf[first + k] + comb_bufidx[first + k];
+        side.damp2[k] = comb_damp2[first + k];
+        side.feedback[k] = comb_feedback[first + k];
+    }
+    side.store = Lanes{comb_filterstore[first], comb_filterstore[first + 1], comb_filterstore[first + 2], 0.0f};
+    side.damp1 = Lanes{comb_damp1[first], comb_damp1[first + 1], comb_damp1[first + 2], 0.0f};
+    return side;
+}
+
+// Up to four frames of one side's combs from frame t of the stretch: each
+// line fed with input plus (out * damp2 + store * damp1) times its feedback;
+// returns the outputs summed from 0 in order.
+[[gnu::always_inline]] inline Lanes side_frames(CombSide& side, uint32_t t, Lanes input, uint32_t frames)
+{
+    Lanes out[3], damped[3];
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
+        out[k] = load_lanes(side.line[k] + t, frames);
+        damped[k] = out[k] * side.damp2[k];
+    }
+    Lanes frame[GROUP];
+    rows_to_frames(damped, frame);
+#pragma GCC unroll 4
+    for (uint32_t f = 0; f < frames; ++f) frame[f] = side.store = frame[f] + side.store * side.damp1;
+    Lanes stored[3];
+    frames_to_rows(frame, stored);
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) store_lanes(side.line[k] + t, input + stored[k] * side.feedback[k], frames);
+    return ((0.0f + out[0]) + out[1]) + out[2];
+}
+
+// n frames of the six combs, none of whose lines ends within them: the
+// outputs of combs 0..2 into left, of 3..5 into right. The sides are worked
+// on as local copies, which no line store can alias.
+void combs_stretch(CombSide& left_side, CombSide& right_side, const float* input, float* left, float* right,
+                   uint32_t n)
+{
+    CombSide l = left_side, r = right_side;
+    uint32_t t = 0;
+    for (; t + GROUP <= n; t += GROUP) {
+        const Lanes in = load_lanes(input + t, GROUP);
+        store_lanes(left + t, side_frames(l, t, in, GROUP), GROUP);
+        store_lanes(right + t, side_frames(r, t, in, GROUP), GROUP);
+    }
+    if (const uint32_t frames = n - t) {
+        const Lanes in = load_lanes(input + t, frames);
+        store_lanes(left + t, side_frames(l, t, in, frames), frames);
+        store_lanes(right + t, side_frames(r, t, in, frames), frames);
+    }
+    left_side.store = l.store;
+    right_side.store = r.store;
+}
+
 void combs_chunk(const float* input, float* left, float* right, uint32_t n)
 {
-    float out[COMB_COUNT][CHUNK];
-    float store[COMB_COUNT][CHUNK];  // first out * damp2, then the damped feedback
-    for (int c = 0; c < COMB_COUNT; ++c) {
-        along_line(comb_buf[c], comb_bufsize[c], comb_bufidx[c], n,
-                   [&](const float* run, uint32_t at, uint32_t len) {
-                       std::memcpy(&out[c][at], run, len * sizeof(float));
-                   });
-        const float damp2 = comb_damp2[c];
-        for (uint32_t t = 0; t < n; ++t) store[c][t] = out[c][t] * damp2;
+    Lanes store_l = {}, store_r = {};
+    for (uint32_t done = 0; done < n;) {
+        uint32_t stretch = n - done;
+        for (int c = 0; c < COMB_COUNT; ++c)
+            stretch = std::min(stretch, static_cast<uint32_t>(comb_bufsize[c] - comb_bufidx[c]));
+        CombSide left_side = comb_side(0), right_side = comb_side(3);
+        combs_stretch(left_side, right_side, input + done, left + done, right + done, stretch);
+        store_l = left_side.store;
+        store_r = right_side.store;
+        for (int k = 0; k < 3; ++k) {
+            comb_filterstore[k] = store_l[k];
+            comb_filterstore[3 + k] = store_r[k];
+        }
+        for (int c = 0; c < COMB_COUNT; ++c) {
+            comb_bufidx[c] += static_cast<int32_t>(stretch);
+            if (comb_bufidx[c] == comb_bufsize[c]) comb_bufidx[c] = 0;
+        }
+        done += stretch;
     }
-    float s0 = comb_filterstore[0], s1 = comb_filterstore[1], s2 = comb_filterstore[2];
-    float s3 = comb_filterstore[3], s4 = comb_filterstore[4], s5 = comb_filterstore[5];
-    const float d0 = comb_damp1[0], d1 = comb_damp1[1], d2 = comb_damp1[2];
-    const float d3 = comb_damp1[3], d4 = comb_damp1[4], d5 = comb_damp1[5];
-    for (uint32_t t = 0; t < n; ++t) {  // out * damp2 + store * damp1, per comb
-        store[0][t] = s0 = store[0][t] + s0 * d0;
-        store[1][t] = s1 = store[1][t] + s1 * d1;
-        store[2][t] = s2 = store[2][t] + s2 * d2;
-        store[3][t] = s3 = store[3][t] + s3 * d3;
-        store[4][t] = s4 = store[4][t] + s4 * d4;
-        store[5][t] = s5 = store[5][t] + s5 * d5;
-    }
-    const float last[COMB_COUNT] = {s0, s1, s2, s3, s4, s5};
-    for (int c = 0; c < COMB_COUNT; ++c) {
-        comb_filterstore[c] = last[c];
-        const float feedback = comb_feedback[c];
-        const float* st = store[c];
-        along_line(comb_buf[c], comb_bufsize[c], comb_bufidx[c], n,
-                   [&](float* run, uint32_t at, uint32_t len) {
-                       for (uint32_t t = 0; t < len; ++t) run[t] = input[at + t] + st[at + t] * feedback;
-                   });
-        comb_bufidx[c] = advance(comb_bufidx[c], comb_bufsize[c], n);
-    }
-    for (uint32_t t = 0; t < n; ++t) left[t] = ((0.0f + out[0][t]) + out[1][t]) + out[2][t];
-    for (uint32_t t = 0; t < n; ++t) right[t] = ((0.0f + out[3][t]) + out[4][t]) + out[5][t];
 }
 
-// All-pass k over a chunk, in place.
-void allpass_chunk(int k, float* signal, uint32_t n)
+// All-pass k over a piece, in place: the line's samples in order from its
+// position on, as at most two contiguous runs.
+void allpass_piece(int k, float* signal, uint32_t n)
 {
     const float feedback = allpass_feedback[k];
-    along_line(allpass_buf[k], allpass_bufsize[k], allpass_bufidx[k], n,
-               [&](float* run, uint32_t at, uint32_t len) {
-                   float* x = signal + at;
-                   for (uint32_t t = 0; t < len; ++t) {
-                       const float buffered = run[t];
-                       const float input = x[t];
-                       run[t] = input + buffered * feedback;
-                       x[t] = buffered - input;
-                   }
-               });
-    allpass_bufidx[k] = advance(allpass_bufidx[k], allpass_bufsize[k], n);
+    float* const line = allpass_buf[k];
+    const uint32_t size = static_cast<uint32_t>(allpass_bufsize[k]);
+    uint32_t idx = static_cast<uint32_t>(allpass_bufidx[k]);
+    for (uint32_t done = 0; done < n;) {
+        const uint32_t run = std::min(n - done, size - idx);
+        float* const buffered = line + idx;
+        float* const x = signal + done;
+        for (uint32_t t = 0; t < run; ++t) {
+            const float b = buffered[t];
+            const float input = x[t];
+            buffered[t] = input + b * feedback;
+            x[t] = b - input;
+        }
+        idx += run;
+        if (idx == size) idx = 0;
+        done += run;
+    }
+    allpass_bufidx[k] = static_cast<int32_t>(idx);
+}
+
+void allpasses(int first, float* signal, uint32_t n)
+{
+    for (int k = first; k < first + 2; ++k)
+        for (uint32_t done = 0; done < n; done += ALLPASS_PIECE)
+            allpass_piece(k, signal + done, std::min(ALLPASS_PIECE, n - done));
 }
 
 void reverb_chunk(float* block, uint32_t n)
 {
-    float input[CHUNK] = {}, left[CHUNK], right[CHUNK];
+    float input[CHUNK], left[CHUNK], right[CHUNK];
     const float gain = verb_gain, wet1 = verb_wet1, wet2 = verb_wet2, dry = verb_dry;
     for (uint32_t t = 0; t < n; ++t) input[t] = (block[2 * t] + block[2 * t + 1]) * gain;
     combs_chunk(input, left, right, n);
-    allpass_chunk(0, left, n);
-    allpass_chunk(1, left, n);
-    allpass_chunk(2, right, n);
-    allpass_chunk(3, right, n);
+    allpasses(0, left, n);
+    allpasses(2, right, n);
     for (uint32_t t = 0; t < n; ++t) {
         float* frame = block + 2 * t;
         const float out_left = left[t], out_right = right[t];
