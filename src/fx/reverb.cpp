@@ -33,35 +33,35 @@ constexpr double DAMP_SCALE = 0.4;
 constexpr double ROOM_OFFSET = 0.7;
 constexpr double ROOM_SCALE = 0.28;
 
-// A block goes through in chunks. The combs run four frames at a time, all
-// six straight on their lines, in stretches where no line wraps around; only
-// their damping recurrences go frame by frame, three combs per vector. The
-// all-passes then go element-wise over pieces no longer than their shortest
-// line: a line sample read in a piece was written at least one line length
-// earlier, so before the piece; each piece reads its samples first and writes
-// them back after. The order and precision of each operation stay those of
-// the sample-by-sample recurrences.
-constexpr uint32_t CHUNK = 1024;
-constexpr uint32_t ALLPASS_PIECE = ALLPASS_TUNING[1];
+// A block goes through in stretches where none of the ten lines wraps
+// around, and each stretch four frames at a time: the input, the six combs,
+// the all-passes and the output of a group of frames together, as element-
+// wise vector operations, except the combs' damping recurrences, which go
+// frame by frame with three combs per vector. Within a group a line's samples
+// are read before they are written, and were written at least one line length
+// earlier. The order and precision of each operation stay those of the
+// sample-by-sample recurrences.
 
 // Four floats, each lane rounding as the scalar operation would: either four
-// frames of one line (a row) or one frame of a side's three combs, lane 3
+// frames of one signal or line, or one frame of a side's three combs, lane 3
 // idle at zero.
 typedef float Lanes __attribute__((vector_size(16)));
 typedef int32_t LaneOrder __attribute__((vector_size(16)));
 constexpr uint32_t GROUP = 4;
 
-// The first `frames` of four floats; the others zero.
-inline Lanes load_lanes(const float* from, uint32_t frames)
+inline Lanes splat(float x) { return Lanes{x, x, x, x}; }
+
+// The first `count` of four floats; the others zero.
+[[gnu::always_inline]] inline Lanes load_lanes(const float* from, uint32_t count)
 {
     Lanes v = {};
-    std::memcpy(&v, from, frames * sizeof(float));
+    std::memcpy(&v, from, count * sizeof(float));
     return v;
 }
 
-inline void store_lanes(float* to, Lanes v, uint32_t frames)
+[[gnu::always_inline]] inline void store_lanes(float* to, Lanes v, uint32_t count)
 {
-    std::memcpy(to, &v, frames * sizeof(float));
+    std::memcpy(to, &v, count * sizeof(float));
 }
 
 inline Lanes interleave_low(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{0, 4, 1, 5}); }
@@ -69,7 +69,7 @@ inline Lanes interleave_high(Lanes a, Lanes b) { return __builtin_shuffle(a, b, 
 inline Lanes low_halves(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{0, 1, 4, 5}); }
 inline Lanes high_halves(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{2, 3, 6, 7}); }
 
-// Rows of three lines to four frames of three combs, and back.
+// Rows of three lines' four frames to four frames of three combs, and back.
 inline void rows_to_frames(const Lanes row[3], Lanes frame[GROUP])
 {
     const Lanes zero = {};
@@ -95,16 +95,15 @@ struct CombSide {
     float* line[3];
     Lanes store;
     Lanes damp1;
-    float damp2[3], feedback[3];
+    Lanes damp2[3], feedback[3];  // each comb's, in every lane
 };
 
 CombSide comb_side(int first)
 {
     CombSide side;
     for (int k = 0; k < 3; ++k) {
-        side.line[k] = comb_buf[first + k] + comb_bufidx[first + k];
-        side.damp2[k] = comb_damp2[first + k];
-        side.feedback[k] = comb_feedback[first + k];
+        side.damp2[k] = splat(comb_damp2[first + k]);
+        side.feedback[k] = splat(comb_feedback[first + k]);
     }
     side.store = Lanes{comb_filterstore[first], comb_filterstore[first + 1], comb_filterstore[first + 2], 0.0f};
     side.damp1 = Lanes{comb_damp1[first], comb_damp1[first + 1], comb_damp1[first + 2], 0.0f};
@@ -133,97 +132,87 @@ CombSide comb_side(int first)
     return ((0.0f + out[0]) + out[1]) + out[2];
 }
 
-// n frames of the six combs, none of whose lines ends within them: the
-// outputs of combs 0..2 into left, of 3..5 into right. The sides are worked
-// on as local copies, which no line store can alias.
-void combs_stretch(CombSide& left_side, CombSide& right_side, const float* input, float* left, float* right,
-                   uint32_t n)
+// One all-pass: its line at the stretch's start.
+struct Allpass {
+    float* line;
+    Lanes feedback;
+};
+
+[[gnu::always_inline]] inline Lanes allpass_frames(const Allpass& allpass, uint32_t t, Lanes input, uint32_t frames)
 {
-    CombSide l = left_side, r = right_side;
+    const Lanes buffered = load_lanes(allpass.line + t, frames);
+    store_lanes(allpass.line + t, input + buffered * allpass.feedback, frames);
+    return buffered - input;
+}
+
+// The reverb's parameters, filter states and line positions as local copies,
+// which no line store can alias.
+struct Reverb {
+    CombSide left_side, right_side;
+    Allpass allpass[ALLPASS_COUNT];
+    Lanes gain, wet1, wet2, dry;
+};
+
+Reverb reverb_now()
+{
+    Reverb r{comb_side(0), comb_side(3), {}, splat(verb_gain), splat(verb_wet1), splat(verb_wet2), splat(verb_dry)};
+    for (int k = 0; k < ALLPASS_COUNT; ++k) r.allpass[k].feedback = splat(allpass_feedback[k]);
+    return r;
+}
+
+void point_at_positions(Reverb& r)
+{
+    for (int k = 0; k < 3; ++k) {
+        r.left_side.line[k] = comb_buf[k] + comb_bufidx[k];
+        r.right_side.line[k] = comb_buf[3 + k] + comb_bufidx[3 + k];
+    }
+    for (int k = 0; k < ALLPASS_COUNT; ++k) r.allpass[k].line = allpass_buf[k] + allpass_bufidx[k];
+}
+
+// Up to four frames of the block from frame t of the stretch, in place.
+[[gnu::always_inline]] inline void frames_through(Reverb& s, float* block, uint32_t t, uint32_t frames)
+{
+    float* const at = block + 2 * t;
+    const Lanes low = load_lanes(at, std::min(2 * frames, GROUP));
+    const Lanes high = load_lanes(at + GROUP, 2 * frames - std::min(2 * frames, GROUP));
+    const Lanes dry_left = __builtin_shuffle(low, high, LaneOrder{0, 2, 4, 6});
+    const Lanes dry_right = __builtin_shuffle(low, high, LaneOrder{1, 3, 5, 7});
+    const Lanes input = (dry_left + dry_right) * s.gain;
+    Lanes left = side_frames(s.left_side, t, input, frames);
+    Lanes right = side_frames(s.right_side, t, input, frames);
+    left = allpass_frames(s.allpass[1], t, allpass_frames(s.allpass[0], t, left, frames), frames);
+    right = allpass_frames(s.allpass[3], t, allpass_frames(s.allpass[2], t, right, frames), frames);
+    const Lanes wet_left = (s.wet1 * left + s.wet2 * right) + s.dry * dry_left;
+    const Lanes wet_right = (s.wet1 * right + s.wet2 * left) + s.dry * dry_right;
+    store_lanes(at, interleave_low(wet_left, wet_right), std::min(2 * frames, GROUP));
+    store_lanes(at + GROUP, interleave_high(wet_left, wet_right), 2 * frames - std::min(2 * frames, GROUP));
+}
+
+// The frames left before the first of the ten lines wraps around.
+uint32_t until_a_line_wraps(uint32_t frames)
+{
+    for (int c = 0; c < COMB_COUNT; ++c)
+        frames = std::min(frames, static_cast<uint32_t>(comb_bufsize[c] - comb_bufidx[c]));
+    for (int k = 0; k < ALLPASS_COUNT; ++k)
+        frames = std::min(frames, static_cast<uint32_t>(allpass_bufsize[k] - allpass_bufidx[k]));
+    return frames;
+}
+
+inline void advance(int32_t& idx, int32_t size, uint32_t n)
+{
+    idx += static_cast<int32_t>(n);
+    if (idx == size) idx = 0;
+}
+
+// n frames of the block, within which no line wraps around.
+[[gnu::always_inline]] inline void stretch_through(Reverb& r, float* block, uint32_t n)
+{
+    point_at_positions(r);
     uint32_t t = 0;
-    for (; t + GROUP <= n; t += GROUP) {
-        const Lanes in = load_lanes(input + t, GROUP);
-        store_lanes(left + t, side_frames(l, t, in, GROUP), GROUP);
-        store_lanes(right + t, side_frames(r, t, in, GROUP), GROUP);
-    }
-    if (const uint32_t frames = n - t) {
-        const Lanes in = load_lanes(input + t, frames);
-        store_lanes(left + t, side_frames(l, t, in, frames), frames);
-        store_lanes(right + t, side_frames(r, t, in, frames), frames);
-    }
-    left_side.store = l.store;
-    right_side.store = r.store;
-}
-
-void combs_chunk(const float* input, float* left, float* right, uint32_t n)
-{
-    Lanes store_l = {}, store_r = {};
-    for (uint32_t done = 0; done < n;) {
-        uint32_t stretch = n - done;
-        for (int c = 0; c < COMB_COUNT; ++c)
-            stretch = std::min(stretch, static_cast<uint32_t>(comb_bufsize[c] - comb_bufidx[c]));
-        CombSide left_side = comb_side(0), right_side = comb_side(3);
-        combs_stretch(left_side, right_side, input + done, left + done, right + done, stretch);
-        store_l = left_side.store;
-        store_r = right_side.store;
-        for (int k = 0; k < 3; ++k) {
-            comb_filterstore[k] = store_l[k];
-            comb_filterstore[3 + k] = store_r[k];
-        }
-        for (int c = 0; c < COMB_COUNT; ++c) {
-            comb_bufidx[c] += static_cast<int32_t>(stretch);
-            if (comb_bufidx[c] == comb_bufsize[c]) comb_bufidx[c] = 0;
-        }
-        done += stretch;
-    }
-}
-
-// All-pass k over a piece, in place: the line's samples in order from its
-// position on, as at most two contiguous runs.
-void allpass_piece(int k, float* signal, uint32_t n)
-{
-    const float feedback = allpass_feedback[k];
-    float* const line = allpass_buf[k];
-    const uint32_t size = static_cast<uint32_t>(allpass_bufsize[k]);
-    uint32_t idx = static_cast<uint32_t>(allpass_bufidx[k]);
-    for (uint32_t done = 0; done < n;) {
-        const uint32_t run = std::min(n - done, size - idx);
-        float* const buffered = line + idx;
-        float* const x = signal + done;
-        for (uint32_t t = 0; t < run; ++t) {
-            const float b = buffered[t];
-            const float input = x[t];
-            buffered[t] = input + b * feedback;
-            x[t] = b - input;
-        }
-        idx += run;
-        if (idx == size) idx = 0;
-        done += run;
-    }
-    allpass_bufidx[k] = static_cast<int32_t>(idx);
-}
-
-void allpasses(int first, float* signal, uint32_t n)
-{
-    for (int k = first; k < first + 2; ++k)
-        for (uint32_t done = 0; done < n; done += ALLPASS_PIECE)
-            allpass_piece(k, signal + done, std::min(ALLPASS_PIECE, n - done));
-}
-
-void reverb_chunk(float* block, uint32_t n)
-{
-    float input[CHUNK], left[CHUNK], right[CHUNK];
-    const float gain = verb_gain, wet1 = verb_wet1, wet2 = verb_wet2, dry = verb_dry;
-    for (uint32_t t = 0; t < n; ++t) input[t] = (block[2 * t] + block[2 * t + 1]) * gain;
-    combs_chunk(input, left, right, n);
-    allpasses(0, left, n);
-    allpasses(2, right, n);
-    for (uint32_t t = 0; t < n; ++t) {
-        float* frame = block + 2 * t;
-        const float out_left = left[t], out_right = right[t];
-        frame[0] = (wet1 * out_left + wet2 * out_right) + dry * frame[0];
-        frame[1] = (wet1 * out_right + wet2 * out_left) + dry * frame[1];
-    }
+    for (; t + GROUP <= n; t += GROUP) frames_through(r, block, t, GROUP);
+    for (; t < n; ++t) frames_through(r, block, t, 1);
+    for (int c = 0; c < COMB_COUNT; ++c) advance(comb_bufidx[c], comb_bufsize[c], n);
+    for (int k = 0; k < ALLPASS_COUNT; ++k) advance(allpass_bufidx[k], allpass_bufsize[k], n);
 }
 
 }  // namespace
@@ -258,8 +247,16 @@ void reverb_start(float width, float dry, float wet, float damp, float roomsize)
 void reverb_block(float* block, uint32_t length)
 {
     const uint32_t frames = length / 2;
-    for (uint32_t done = 0; done < frames; done += CHUNK)
-        reverb_chunk(block + 2 * done, std::min(CHUNK, frames - done));
+    Reverb r = reverb_now();
+    for (uint32_t done = 0; done < frames;) {
+        const uint32_t n = until_a_line_wraps(frames - done);
+        stretch_through(r, block + 2 * done, n);
+        done += n;
+    }
+    for (int k = 0; k < 3; ++k) {
+        comb_filterstore[k] = r.left_side.store[k];
+        comb_filterstore[3 + k] = r.right_side.store[k];
+    }
 }
 
 // Positions and filter states stay for the next channel; the lines do not.
