@@ -33,107 +33,186 @@ constexpr double DAMP_SCALE = 0.4;
 constexpr double ROOM_OFFSET = 0.7;
 constexpr double ROOM_SCALE = 0.28;
 
-// A block goes through in chunks no longer than the shortest line. A line
-// sample read in a chunk was then written at least one line length earlier,
-// so before the chunk: each chunk reads its lines' samples first, works
-// stage by stage along the chunk, and writes the lines back last. Only the
-// combs' damping filters run sample by sample; every other step is an
-// element-wise loop. The order and precision of each operation stay those
-// of the sample-by-sample recurrences.
-constexpr uint32_t CHUNK = 256;
-static_assert(CHUNK <= ALLPASS_TUNING[1] && CHUNK <= COMB_TUNING[0], "a chunk outruns a line");
+// A block goes through in stretches where none of the ten lines wraps
+// around, and each stretch four frames at a time: the input, the six combs,
+// the all-passes and the output of a group of frames together, as element-
+// wise vector operations, except the combs' damping recurrences, which go
+// frame by frame with three combs per vector. Within a group a line's samples
+// are read before they are written, and were written at least one line length
+// earlier. The order and precision of each operation stay those of the
+// sample-by-sample recurrences.
 
-// The n samples of a circular line from position idx on, in order, as at
-// most two contiguous runs; visit(line run, offset in chunk, run length).
-template <class Visit>
-inline void along_line(float* line, int32_t size, int32_t idx, uint32_t n, Visit visit)
+// Four floats, each lane rounding as the scalar operation would: either four
+// frames of one signal or line, or one frame of a side's three combs, lane 3
+// idle at zero.
+typedef float Lanes __attribute__((vector_size(16)));
+typedef int32_t LaneOrder __attribute__((vector_size(16)));
+constexpr uint32_t GROUP = 4;
+
+inline Lanes splat(float x) { return Lanes{x, x, x, x}; }
+
+// The first `count` of four floats; the others zero.
+[[gnu::always_inline]] inline Lanes load_lanes(const float* from, uint32_t count)
 {
-    const uint32_t first = std::min<uint32_t>(n, static_cast<uint32_t>(size - idx));
-    visit(line + idx, 0u, first);
-    if (first < n) visit(line, first, n - first);
+    Lanes v = {};
+    std::memcpy(&v, from, count * sizeof(float));
+    return v;
 }
 
-inline int32_t advance(int32_t idx, int32_t size, uint32_t n)
+[[gnu::always_inline]] inline void store_lanes(float* to, Lanes v, uint32_t count)
 {
-    return static_cast<int32_t>((static_cast<uint32_t>(idx) + n) % static_cast<uint32_t>(size));
+    std::memcpy(to, &v, count * sizeof(float));
 }
 
-// The six combs over a chunk: the outputs of combs 0..2 summed from 0 in
-// order into left, of 3..5 into right; every line fed with input plus its
-// damped feedback. Only the damping recurrences run sample by sample, all
-// six in one loop so that they overlap.
-void combs_chunk(const float* input, float* left, float* right, uint32_t n)
+inline Lanes interleave_low(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{0, 4, 1, 5}); }
+inline Lanes interleave_high(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{2, 6, 3, 7}); }
+inline Lanes low_halves(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{0, 1, 4, 5}); }
+inline Lanes high_halves(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{2, 3, 6, 7}); }
+
+// Rows of three lines' four frames to four frames of three combs, and back.
+inline void rows_to_frames(const Lanes row[3], Lanes frame[GROUP])
 {
-    float out[COMB_COUNT][CHUNK];
-    float store[COMB_COUNT][CHUNK];  // first out * damp2, then the damped feedback
-    for (int c = 0; c < COMB_COUNT; ++c) {
-        along_line(comb_buf[c], comb_bufsize[c], comb_bufidx[c], n,
-                   [&](const float* run, uint32_t at, uint32_t len) {
-                       std::memcpy(&out[c][at], run, len * sizeof(float));
-                   });
-        const float damp2 = comb_damp2[c];
-        for (uint32_t t = 0; t < n; ++t) store[c][t] = out[c][t] * damp2;
-    }
-    float s0 = comb_filterstore[0], s1 = comb_filterstore[1], s2 = comb_filterstore[2];
-    float s3 = comb_filterstore[3], s4 = comb_filterstore[4], s5 = comb_filterstore[5];
-    const float d0 = comb_damp1[0], d1 = comb_damp1[1], d2 = comb_damp1[2];
-    const float d3 = comb_damp1[3], d4 = comb_damp1[4], d5 = comb_damp1[5];
-    for (uint32_t t = 0; t < n; ++t) {  // out * damp2 + store * damp1, per comb
-        store[0][t] = s0 = store[0][t] + s0 * d0;
-        store[1][t] = s1 = store[1][t] + s1 * d1;
-        store[2][t] = s2 = store[2][t] + s2 * d2;
-        store[3][t] = s3 = store[3][t] + s3 * d3;
-        store[4][t] = s4 = store[4][t] + s4 * d4;
-        store[5][t] = s5 = store[5][t] + s5 * d5;
-    }
-    const float last[COMB_COUNT] = {s0, s1, s2, s3, s4, s5};
-    for (int c = 0; c < COMB_COUNT; ++c) {
-        comb_filterstore[c] = last[c];
-        const float feedback = comb_feedback[c];
-        const float* st = store[c];
-        along_line(comb_buf[c], comb_bufsize[c], comb_bufidx[c], n,
-                   [&](float* run, uint32_t at, uint32_t len) {
-                       for (uint32_t t = 0; t < len; ++t) run[t] = input[at + t] + st[at + t] * feedback;
-                   });
-        comb_bufidx[c] = advance(comb_bufidx[c], comb_bufsize[c], n);
-    }
-    for (uint32_t t = 0; t < n; ++t) left[t] = ((0.0f + out[0][t]) + out[1][t]) + out[2][t];
-    for (uint32_t t = 0; t < n; ++t) right[t] = ((0.0f + out[3][t]) + out[4][t]) + out[5][t];
+    const Lanes zero = {};
+    const Lanes low01 = interleave_low(row[0], row[1]), low2 = interleave_low(row[2], zero);
+    const Lanes high01 = interleave_high(row[0], row[1]), high2 = interleave_high(row[2], zero);
+    frame[0] = low_halves(low01, low2);
+    frame[1] = high_halves(low01, low2);
+    frame[2] = low_halves(high01, high2);
+    frame[3] = high_halves(high01, high2);
 }
 
-// All-pass k over a chunk, in place.
-void allpass_chunk(int k, float* signal, uint32_t n)
+inline void frames_to_rows(const Lanes frame[GROUP], Lanes row[3])
 {
-    const float feedback = allpass_feedback[k];
-    along_line(allpass_buf[k], allpass_bufsize[k], allpass_bufidx[k], n,
-               [&](float* run, uint32_t at, uint32_t len) {
-                   float* x = signal + at;
-                   for (uint32_t t = 0; t < len; ++t) {
-                       const float buffered = run[t];
-                       const float input = x[t];
-                       run[t] = input + buffered * feedback;
-                       x[t] = buffered - input;
-                   }
-               });
-    allpass_bufidx[k] = advance(allpass_bufidx[k], allpass_bufsize[k], n);
+    const Lanes low01 = interleave_low(frame[0], frame[1]), low23 = interleave_low(frame[2], frame[3]);
+    const Lanes high01 = interleave_high(frame[0], frame[1]), high23 = interleave_high(frame[2], frame[3]);
+    row[0] = low_halves(low01, low23);
+    row[1] = high_halves(low01, low23);
+    row[2] = low_halves(high01, high23);
 }
 
-void reverb_chunk(float* block, uint32_t n)
+// One side's three combs: their lines at the stretch's start, damping states.
+struct CombSide {
+    float* line[3];
+    Lanes store;
+    Lanes damp1;
+    Lanes damp2[3], feedback[3];  // each comb's, in every lane
+};
+
+CombSide comb_side(int first)
 {
-    float input[CHUNK] = {}, left[CHUNK], right[CHUNK];
-    const float gain = verb_gain, wet1 = verb_wet1, wet2 = verb_wet2, dry = verb_dry;
-    for (uint32_t t = 0; t < n; ++t) input[t] = (block[2 * t] + block[2 * t + 1]) * gain;
-    combs_chunk(input, left, right, n);
-    allpass_chunk(0, left, n);
-    allpass_chunk(1, left, n);
-    allpass_chunk(2, right, n);
-    allpass_chunk(3, right, n);
-    for (uint32_t t = 0; t < n; ++t) {
-        float* frame = block + 2 * t;
-        const float out_left = left[t], out_right = right[t];
-        frame[0] = (wet1 * out_left + wet2 * out_right) + dry * frame[0];
-        frame[1] = (wet1 * out_right + wet2 * out_left) + dry * frame[1];
+    CombSide side;
+    for (int k = 0; k < 3; ++k) {
+        side.damp2[k] = splat(comb_damp2[first + k]);
+        side.feedback[k] = splat(comb_feedback[first + k]);
     }
+    side.store = Lanes{comb_filterstore[first], comb_filterstore[first + 1], comb_filterstore[first + 2], 0.0f};
+    side.damp1 = Lanes{comb_damp1[first], comb_damp1[first + 1], comb_damp1[first + 2], 0.0f};
+    return side;
+}
+
+// Up to four frames of one side's combs from frame t of the stretch: each
+// line fed with input plus (out * damp2 + store * damp1) times its feedback;
+// returns the outputs summed from 0 in order.
+[[gnu::always_inline]] inline Lanes side_frames(CombSide& side, uint32_t t, Lanes input, uint32_t frames)
+{
+    Lanes out[3], damped[3];
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
+        out[k] = load_lanes(side.line[k] + t, frames);
+        damped[k] = out[k] * side.damp2[k];
+    }
+    Lanes frame[GROUP];
+    rows_to_frames(damped, frame);
+#pragma GCC unroll 4
+    for (uint32_t f = 0; f < frames; ++f) frame[f] = side.store = frame[f] + side.store * side.damp1;
+    Lanes stored[3];
+    frames_to_rows(frame, stored);
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) store_lanes(side.line[k] + t, input + stored[k] * side.feedback[k], frames);
+    return ((0.0f + out[0]) + out[1]) + out[2];
+}
+
+// One all-pass: its line at the stretch's start.
+struct Allpass {
+    float* line;
+    Lanes feedback;
+};
+
+[[gnu::always_inline]] inline Lanes allpass_frames(const Allpass& allpass, uint32_t t, Lanes input, uint32_t frames)
+{
+    const Lanes buffered = load_lanes(allpass.line + t, frames);
+    store_lanes(allpass.line + t, input + buffered * allpass.feedback, frames);
+    return buffered - input;
+}
+
+// The reverb's parameters, filter states and line positions as local copies,
+// which no line store can alias.
+struct Reverb {
+    CombSide left_side, right_side;
+    Allpass allpass[ALLPASS_COUNT];
+    Lanes gain, wet1, wet2, dry;
+};
+
+Reverb reverb_now()
+{
+    Reverb r{comb_side(0), comb_side(3), {}, splat(verb_gain), splat(verb_wet1), splat(verb_wet2), splat(verb_dry)};
+    for (int k = 0; k < ALLPASS_COUNT; ++k) r.allpass[k].feedback = splat(allpass_feedback[k]);
+    return r;
+}
+
+void point_at_positions(Reverb& r)
+{
+    for (int k = 0; k < 3; ++k) {
+        r.left_side.line[k] = comb_buf[k] + comb_bufidx[k];
+        r.right_side.line[k] = comb_buf[3 + k] + comb_bufidx[3 + k];
+    }
+    for (int k = 0; k < ALLPASS_COUNT; ++k) r.allpass[k].line = allpass_buf[k] + allpass_bufidx[k];
+}
+
+// Up to four frames of the block from frame t of the stretch, in place.
+[[gnu::always_inline]] inline void frames_through(Reverb& s, float* block, uint32_t t, uint32_t frames)
+{
+    float* const at = block + 2 * t;
+    const Lanes low = load_lanes(at, std::min(2 * frames, GROUP));
+    const Lanes high = load_lanes(at + GROUP, 2 * frames - std::min(2 * frames, GROUP));
+    const Lanes dry_left = __builtin_shuffle(low, high, LaneOrder{0, 2, 4, 6});
+    const Lanes dry_right = __builtin_shuffle(low, high, LaneOrder{1, 3, 5, 7});
+    const Lanes input = (dry_left + dry_right) * s.gain;
+    Lanes left = side_frames(s.left_side, t, input, frames);
+    Lanes right = side_frames(s.right_side, t, input, frames);
+    left = allpass_frames(s.allpass[1], t, allpass_frames(s.allpass[0], t, left, frames), frames);
+    right = allpass_frames(s.allpass[3], t, allpass_frames(s.allpass[2], t, right, frames), frames);
+    const Lanes wet_left = (s.wet1 * left + s.wet2 * right) + s.dry * dry_left;
+    const Lanes wet_right = (s.wet1 * right + s.wet2 * left) + s.dry * dry_right;
+    store_lanes(at, interleave_low(wet_left, wet_right), std::min(2 * frames, GROUP));
+    store_lanes(at + GROUP, interleave_high(wet_left, wet_right), 2 * frames - std::min(2 * frames, GROUP));
+}
+
+// The frames left before the first of the ten lines wraps around.
+uint32_t until_a_line_wraps(uint32_t frames)
+{
+    for (int c = 0; c < COMB_COUNT; ++c)
+        frames = std::min(frames, static_cast<uint32_t>(comb_bufsize[c] - comb_bufidx[c]));
+    for (int k = 0; k < ALLPASS_COUNT; ++k)
+        frames = std::min(frames, static_cast<uint32_t>(allpass_bufsize[k] - allpass_bufidx[k]));
+    return frames;
+}
+
+inline void advance(int32_t& idx, int32_t size, uint32_t n)
+{
+    idx += static_cast<int32_t>(n);
+    if (idx == size) idx = 0;
+}
+
+// n frames of the block, within which no line wraps around.
+[[gnu::always_inline]] inline void stretch_through(Reverb& r, float* block, uint32_t n)
+{
+    point_at_positions(r);
+    uint32_t t = 0;
+    for (; t + GROUP <= n; t += GROUP) frames_through(r, block, t, GROUP);
+    for (; t < n; ++t) frames_through(r, block, t, 1);
+    for (int c = 0; c < COMB_COUNT; ++c) advance(comb_bufidx[c], comb_bufsize[c], n);
+    for (int k = 0; k < ALLPASS_COUNT; ++k) advance(allpass_bufidx[k], allpass_bufsize[k], n);
 }
 
 }  // namespace
@@ -168,8 +247,16 @@ void reverb_start(float width, float dry, float wet, float damp, float roomsize)
 void reverb_block(float* block, uint32_t length)
 {
     const uint32_t frames = length / 2;
-    for (uint32_t done = 0; done < frames; done += CHUNK)
-        reverb_chunk(block + 2 * done, std::min(CHUNK, frames - done));
+    Reverb r = reverb_now();
+    for (uint32_t done = 0; done < frames;) {
+        const uint32_t n = until_a_line_wraps(frames - done);
+        stretch_through(r, block + 2 * done, n);
+        done += n;
+    }
+    for (int k = 0; k < 3; ++k) {
+        comb_filterstore[k] = r.left_side.store[k];
+        comb_filterstore[3 + k] = r.right_side.store[k];
+    }
 }
 
 // Positions and filter states stay for the next channel; the lines do not.
