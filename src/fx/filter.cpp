@@ -64,8 +64,10 @@ void filter_block(FilterStage& stage, float* block, uint32_t length)
 
 namespace {
 
-// Left and right side of a frame in the first two lanes; the other two stay
-// zero. Each lane rounds as the single-sample step does.
+// Left and right side of a frame in the first two lanes of a full vector
+// register, so that rounding a double pair to single precision costs one
+// conversion and one move; the other two lanes are never read. Each lane
+// rounds as the single-sample step does.
 using SideLanes = float __attribute__((vector_size(16)));
 using SidePairWide = double __attribute__((vector_size(16)));
 // A frame as it lies in the block: aligned only as a float.
@@ -121,7 +123,7 @@ inline void pipeline_step(ChainStage (&chain)[FILTER_CHAIN_LENGTH], float* block
 {
     if (!FILLING_OR_DRAINING || i < frames) {
         const FrameInBlock frame = *reinterpret_cast<const FrameInBlock*>(block + 2 * i);
-        chain[0].waiting = __builtin_shufflevector(frame, FrameInBlock{}, 0, 1, 2, 3);
+        chain[0].waiting = __builtin_shufflevector(frame, frame, 0, 1, -1, -1);
     }
 #pragma GCC unroll 16
     for (int r = FILTER_CHAIN_LENGTH - 1; r >= 0; --r) {
