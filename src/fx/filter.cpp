@@ -64,50 +64,88 @@ void filter_block(FilterStage& stage, float* block, uint32_t length)
 
 namespace {
 
-// Left and right side of a frame as one pair of lanes; each lane rounds as
-// the single-sample step does.
-using SidePair = float __attribute__((vector_size(8)));
+// Left and right side of a frame in the first two lanes of a full vector
+// register, so that rounding a double pair to single precision costs one
+// conversion and one move; the other two lanes are never read. Each lane
+// rounds as the single-sample step does.
+using SideLanes = float __attribute__((vector_size(16)));
 using SidePairWide = double __attribute__((vector_size(16)));
+// A frame as it lies in the block: aligned only as a float.
+using FrameInBlock = float __attribute__((vector_size(8), aligned(4)));
+
+inline SidePairWide widened(SideLanes v)
+{
+    return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1), SidePairWide);
+}
+
+inline SideLanes narrowed(SidePairWide v)
+{
+    return __builtin_convertvector(__builtin_shufflevector(v, SidePairWide{}, 0, 1, 2, 3), SideLanes);
+}
 
 struct ChainStage {
-    SidePair last_input, last_output;
-    SidePair waiting;  // the frame this stage takes next
-    float alpha, mix;
-    double dry_weight;  // 1 - mix, in double as the blend works it
+    SideLanes last_input, last_output;
+    SideLanes waiting;  // the frame this stage takes next
+    SideLanes alpha, mix;
+    SidePairWide dry_weight;  // 1 - mix, in double as the blend works it
     bool low_pass;
 };
 
-inline SidePair chain_step(ChainStage& s, SidePair x)
+// Which stages low-pass: fixed at compile time for the master equaliser's
+// chain, which alternates from a low-pass, so its steps need no branches;
+// read from each stage for any other chain.
+constexpr int TYPES_OF_EACH_STAGE = -1;
+constexpr int ALTERNATING_FROM_LOW_PASS = 0b010101;
+
+template <int LOW_PASS_SET>
+inline bool is_low_pass(const ChainStage& s, int r)
 {
-    const SidePair y = s.low_pass ? s.last_output + (x - s.last_output) * s.alpha
-                                  : ((x + s.last_output) - s.last_input) * s.alpha;
-    s.last_input = x;
-    s.last_output = y;
-    const SidePair wet_share = s.mix * y;
-    const SidePairWide dry_share = __builtin_convertvector(x, SidePairWide) * s.dry_weight;
-    return __builtin_convertvector(__builtin_convertvector(wet_share, SidePairWide) + dry_share, SidePair);
+    return LOW_PASS_SET == TYPES_OF_EACH_STAGE ? s.low_pass : ((LOW_PASS_SET >> r) & 1) != 0;
 }
 
-}  // namespace
-
-namespace {
+template <int LOW_PASS_SET>
+inline SideLanes chain_step(ChainStage& s, int r, SideLanes x)
+{
+    const SideLanes y = is_low_pass<LOW_PASS_SET>(s, r) ? s.last_output + (x - s.last_output) * s.alpha
+                                   : ((x + s.last_output) - s.last_input) * s.alpha;
+    s.last_input = x;
+    s.last_output = y;
+    const SideLanes wet_share = s.mix * y;
+    return narrowed(widened(wet_share) + widened(x) * s.dry_weight);
+}
 
 // Step i of the pipeline over frames 0 .. frames-1: stage r on frame i - r.
 // Stages go from the last to the first, so each takes the frame the stage
 // before it finished in the previous step.
-template <bool FILLING_OR_DRAINING>
+template <bool FILLING_OR_DRAINING, int LOW_PASS_SET>
 inline void pipeline_step(ChainStage (&chain)[FILTER_CHAIN_LENGTH], float* block, uint32_t frames,
                           uint32_t i)
 {
-    if (!FILLING_OR_DRAINING || i < frames) std::memcpy(&chain[0].waiting, block + 2 * i, sizeof(SidePair));
+    if (!FILLING_OR_DRAINING || i < frames) {
+        const FrameInBlock frame = *reinterpret_cast<const FrameInBlock*>(block + 2 * i);
+        chain[0].waiting = __builtin_shufflevector(frame, frame, 0, 1, -1, -1);
+    }
 #pragma GCC unroll 16
     for (int r = FILTER_CHAIN_LENGTH - 1; r >= 0; --r) {
         const auto u = static_cast<uint32_t>(r);
         if (FILLING_OR_DRAINING && (i < u || i - u >= frames)) continue;
-        const SidePair y = chain_step(chain[r], chain[r].waiting);
+        const SideLanes y = chain_step<LOW_PASS_SET>(chain[r], r, chain[r].waiting);
         if (r + 1 < FILTER_CHAIN_LENGTH) chain[r + 1].waiting = y;
-        else std::memcpy(block + 2 * (i - u), &y, sizeof y);
+        else *reinterpret_cast<FrameInBlock*>(block + 2 * (i - u)) = __builtin_shufflevector(y, y, 0, 1);
     }
+}
+
+// A software pipeline: at step i stage r works on frame i - r, so the
+// stages' serial recurrences overlap instead of following one another.
+template <int LOW_PASS_SET>
+void run_pipeline(ChainStage (&chain)[FILTER_CHAIN_LENGTH], float* block, uint32_t frames)
+{
+    constexpr uint32_t DEPTH = FILTER_CHAIN_LENGTH - 1;
+    const uint32_t steps = frames + DEPTH;
+    uint32_t i = 0;
+    for (; i < DEPTH; ++i) pipeline_step<true, LOW_PASS_SET>(chain, block, frames, i);
+    for (; i < frames; ++i) pipeline_step<false, LOW_PASS_SET>(chain, block, frames, i);
+    for (; i < steps; ++i) pipeline_step<true, LOW_PASS_SET>(chain, block, frames, i);
 }
 
 }  // namespace
@@ -121,25 +159,22 @@ void filter_chain_block(FilterStage (&stages)[FILTER_CHAIN_LENGTH], float* block
     if (frames == 0) return;
 
     ChainStage chain[FILTER_CHAIN_LENGTH];
+    int low_pass_set = 0;
     for (int r = 0; r < FILTER_CHAIN_LENGTH; ++r) {
         const FilterStage& s = stages[r];
         ChainStage& c = chain[r];
-        c.last_input = SidePair{s.last_input[0], s.last_input[1]};
-        c.last_output = SidePair{s.last_output[0], s.last_output[1]};
-        c.waiting = SidePair{0.0f, 0.0f};
-        c.alpha = s.alpha;
-        c.mix = s.mix;
-        c.dry_weight = 1.0 - static_cast<double>(s.mix);
+        c.last_input = SideLanes{s.last_input[0], s.last_input[1], 0.0f, 0.0f};
+        c.last_output = SideLanes{s.last_output[0], s.last_output[1], 0.0f, 0.0f};
+        c.waiting = SideLanes{};
+        c.alpha = SideLanes{s.alpha, s.alpha, s.alpha, s.alpha};
+        c.mix = SideLanes{s.mix, s.mix, s.mix, s.mix};
+        const double dry_weight = 1.0 - static_cast<double>(s.mix);
+        c.dry_weight = SidePairWide{dry_weight, dry_weight};
         c.low_pass = s.type == FILTER_LOW_PASS;
+        if (c.low_pass) low_pass_set |= 1 << r;
     }
-    // A software pipeline: at step i stage r works on frame i - r, so the
-    // stages' serial recurrences overlap instead of following one another.
-    constexpr uint32_t DEPTH = FILTER_CHAIN_LENGTH - 1;
-    const uint32_t steps = frames + DEPTH;
-    uint32_t i = 0;
-    for (; i < DEPTH; ++i) pipeline_step<true>(chain, block, frames, i);
-    for (; i < frames; ++i) pipeline_step<false>(chain, block, frames, i);
-    for (; i < steps; ++i) pipeline_step<true>(chain, block, frames, i);
+    if (low_pass_set == ALTERNATING_FROM_LOW_PASS) run_pipeline<ALTERNATING_FROM_LOW_PASS>(chain, block, frames);
+    else run_pipeline<TYPES_OF_EACH_STAGE>(chain, block, frames);
     for (int r = 0; r < FILTER_CHAIN_LENGTH; ++r) {
         for (int side = 0; side < 2; ++side) {
             stages[r].last_input[side] = chain[r].last_input[side];
