@@ -70,8 +70,9 @@ namespace {
 // rounds as the single-sample step does.
 using SideLanes = float __attribute__((vector_size(16)));
 using SidePairWide = double __attribute__((vector_size(16)));
-// A frame as it lies in the block: aligned only as a float.
-using FrameInBlock = float __attribute__((vector_size(8), aligned(4)));
+// A frame as it lies in the block: aligned only as a float, and read and
+// written as the block's own floats.
+using FrameInBlock = float __attribute__((vector_size(8), aligned(4), may_alias));
 
 inline SidePairWide widened(SideLanes v)
 {
