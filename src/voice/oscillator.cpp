@@ -33,12 +33,15 @@ PanGains osc_pan_gains(int8_t panning)
 }
 
 // a + (b - a) * mix / 100 truncated, as the song's format defines it in
-// single and double precision, worked in integers instead: a quotient of
-// hundredths that is not whole lies at least 0.01 from the next whole
-// number, far more than those roundings can move it, so both truncate alike.
+// single and double precision, worked on the exact count of hundredths
+// instead: a quotient that is not whole lies at least 0.01 from the next
+// whole number, far more than a single-precision division of a count below
+// 2^24 can move it, and a whole one comes out exact, so both truncate
+// alike. A single division vectorises four to a register.
 int16_t osc_morph(int8_t a, int8_t b, uint8_t mix)
 {
-    return static_cast<int16_t>((100 * a + (b - a) * mix) / 100);
+    const int hundredths = 100 * a + (b - a) * mix;
+    return static_cast<int16_t>(static_cast<int32_t>(static_cast<float>(hundredths) / 100.0f));
 }
 
 namespace {
