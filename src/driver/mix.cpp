@@ -15,7 +15,7 @@
 #include "fx/reverb.h"
 
 // Four threads pass the song along, block by block and channel after
-// channel: one renders and converts, one delays, one reverbs, and this one
+// channel: one renders, one converts and delays, one reverbs, and this one
 // mixes into the master. Two more follow the mix of the last channel with the
 // master equaliser's two halves, one behind the other. On a two-core board
 // they share the cores; a ring of a few blocks between the first four keeps
@@ -26,7 +26,8 @@ namespace {
 constexpr uint32_t SLOT_COUNT = 8;  // blocks in flight between the threads
 
 struct Slot {
-    float samples[2 * RENDER_BLOCK_FRAMES];
+    int16_t rendered[RENDER_BLOCK_FRAMES][2];
+    float samples[2 * RENDER_BLOCK_FRAMES];  // rendered times the channel's gain, then its effects
     uint32_t frames;
 };
 
@@ -104,7 +105,7 @@ uint32_t block_frames(const Pipeline& p, uint32_t done)
     return p.frames - done < RENDER_BLOCK_FRAMES ? p.frames - done : RENDER_BLOCK_FRAMES;
 }
 
-// Every channel rendered on its own, times its gain.
+// Every channel rendered on its own.
 void render_channels(Pipeline& p)
 {
     for (int k = 0; k < RENDER_CHANNELS; ++k) {
@@ -112,8 +113,7 @@ void render_channels(Pipeline& p)
         for (uint32_t done = 0; done < p.frames; done += block_frames(p, done)) {
             Slot& slot = p.blocks.next(RENDERED);
             slot.frames = block_frames(p, done);
-            render_channel_block(k, slot.frames);
-            channel_to_float(k, slot.samples, slot.frames);
+            render_channel_block(k, slot.frames, slot.rendered);
             p.blocks.finish(RENDERED);
         }
     }
@@ -132,11 +132,13 @@ void equalise_behind(Pipeline& p, FilterStage (&chain)[FILTER_CHAIN_LENGTH], Pro
     }
 }
 
+// Every channel times its gain, and delayed if it has a delay.
 void delay_channels(Pipeline& p)
 {
     for (int k = 0; k < RENDER_CHANNELS; ++k) {
         for (uint32_t done = 0; done < p.frames;) {
             Slot& slot = p.blocks.next(DELAYED);
+            channel_to_float(k, slot.rendered, slot.samples, slot.frames);
             if (channel_has_delay(k)) delay_block(p.delays[k], slot.samples, 2 * slot.frames);
             done += slot.frames;
             p.blocks.finish(DELAYED);

@@ -122,9 +122,8 @@ void channel_frame(int k, int16_t* out)
 
 }  // namespace
 
-void render_channel_block(int k, uint32_t frames)
+void render_channel_block(int k, uint32_t frames, int16_t (*out)[2])
 {
-    int16_t (*out)[2] = channel_buffer_int[k];
     for (uint32_t f = 0; f < frames;) {
         const uint32_t quiet = std::min(quiet_frames(k), frames - f);
         if (k == DRUM_CHANNEL)

@@ -35,7 +35,11 @@ void render_channel_start();
 
 // The next `frames` (at most RENDER_BLOCK_FRAMES) frames of channel k into
 // channel_buffer_int[k]; equal to what render_frame stores for k.
-void render_channel_block(int k, uint32_t frames);
+void render_channel_block(int k, uint32_t frames, int16_t (*out)[2]);
+inline void render_channel_block(int k, uint32_t frames)
+{
+    render_channel_block(k, frames, channel_buffer_int[k]);
+}
 
 // All voice, song and clock state back to its value at program start.
 void render_reset();

@@ -26,11 +26,11 @@ void say(const char* text)
 
 }  // namespace
 
-void channel_to_float(int k, float* out, uint32_t frames)
+void channel_to_float(int k, const int16_t (*samples)[2], float* out, uint32_t frames)
 {
     const float gain = percent(channel_gain[k]);
-    const int16_t* samples = &channel_buffer_int[k][0][0];
-    for (uint32_t i = 0; i < 2 * frames; ++i) out[i] = static_cast<float>(samples[i]) * gain;
+    const int16_t* sample = samples[0];
+    for (uint32_t i = 0; i < 2 * frames; ++i) out[i] = static_cast<float>(sample[i]) * gain;
 }
 
 bool channel_has_delay(int k) { return channel_fx[k][1] != 0; }

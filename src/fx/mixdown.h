@@ -6,12 +6,17 @@
 #include <cstdint>
 #include <ctime>
 
+#include "driver/render.h"
 #include "fx/delay.h"
 #include "fx/filter.h"
 
-// The first `frames` frames of channel k's block in channel_buffer_int
-// times the channel's gain, as floats.
-void channel_to_float(int k, float* out, uint32_t frames);
+// `frames` frames of channel k's 16-bit samples times the channel's gain,
+// as floats; by default from its block in channel_buffer_int.
+void channel_to_float(int k, const int16_t (*samples)[2], float* out, uint32_t frames);
+inline void channel_to_float(int k, float* out, uint32_t frames)
+{
+    channel_to_float(k, channel_buffer_int[k], out, frames);
+}
 
 // Channel k's effect presets: whether each runs, and their runs.
 bool channel_has_delay(int k);
