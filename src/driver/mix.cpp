@@ -120,14 +120,17 @@ void render_channels(Pipeline& p)
 }
 
 // A chain of equaliser stages over the master as far as `ready` has got,
-// reporting its own progress to `finished` (if any).
+// reporting its own progress to `finished`. It reports at least every
+// block, even when far more is ready, so that the chain behind it never
+// waits for a long stretch to be finished whole.
 void equalise_behind(Pipeline& p, FilterStage (&chain)[FILTER_CHAIN_LENGTH], Progress& ready,
                      Progress& finished)
 {
+    constexpr uint32_t STRIDE = 2 * RENDER_BLOCK_FRAMES;
     for (uint32_t done = 0; done < p.samples;) {
-        const uint32_t available = ready.wait_beyond(done);
-        filter_chain_block(chain, p.master + done, available - done);
-        done = available;
+        const uint32_t until = done + std::min(ready.wait_beyond(done) - done, STRIDE);
+        filter_chain_block(chain, p.master + done, until - done);
+        done = until;
         finished.advance_to(done);
     }
 }
