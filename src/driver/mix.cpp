@@ -14,11 +14,13 @@
 #include "fx/mixdown.h"
 #include "fx/reverb.h"
 
-// Four threads pass the song along, block by block and channel after
-// channel: one renders, one converts and delays, one reverbs, and this one
-// mixes into the master. Two more follow the mix of the last channel with the
-// master equaliser's two halves, one behind the other. On a two-core board
-// they share the cores; a ring of a few blocks between the first four keeps
+// Two threads pass the song along, block by block and channel after
+// channel: one renders, and this one takes each block through the channel's
+// gain, delay and reverb into the master. Rendering and the effects each
+// keep a core of a two-core board busy, and a block stays in the cache of
+// the core that works its effects and mixes it. Two more threads follow the
+// mix of the last channel with the master equaliser's two halves, one
+// behind the other. A ring of a few blocks between the first two keeps
 // memory small.
 
 namespace {
@@ -31,11 +33,11 @@ struct Slot {
     uint32_t frames;
 };
 
-// A ring of blocks that pass four stages in order. Each stage takes the
-// slots in turn as the stage before releases them; the renderer waits for a
+// A ring of blocks that pass two stages in order: the mixer takes the
+// slots in turn as the renderer releases them, and the renderer waits for a
 // slot the mixer has freed. One thread works each stage, and a finished
 // block wakes only the stage that waits for it.
-enum Stage { RENDERED = 0, DELAYED = 1, REVERBED = 2, MIXED = 3, STAGE_COUNT = 4 };
+enum Stage { RENDERED = 0, MIXED = 1, STAGE_COUNT = 2 };
 
 class BlockRing {
 public:
@@ -135,43 +137,14 @@ void equalise_behind(Pipeline& p, FilterStage (&chain)[FILTER_CHAIN_LENGTH], Pro
     }
 }
 
-// Every channel times its gain, and delayed if it has a delay.
-void delay_channels(Pipeline& p)
-{
-    for (int k = 0; k < RENDER_CHANNELS; ++k) {
-        for (uint32_t done = 0; done < p.frames;) {
-            Slot& slot = p.blocks.next(DELAYED);
-            channel_to_float(k, slot.rendered, slot.samples, slot.frames);
-            if (channel_has_delay(k)) delay_block(p.delays[k], slot.samples, 2 * slot.frames);
-            done += slot.frames;
-            p.blocks.finish(DELAYED);
-        }
-    }
-}
-
 void report(const Pipeline& p, MixStage stage, int k, uint32_t done)
 {
     if (p.options.progress != nullptr) p.options.progress(p.options.context, stage, k, done, p.samples);
 }
 
-// Every channel with a reverb through it, in ascending order: the reverb's
-// carried state links each channel to the one before.
-void reverb_channels(Pipeline& p)
-{
-    for (int k = 0; k < RENDER_CHANNELS; ++k) {
-        const bool reverb = channel_has_reverb(k);
-        if (reverb) channel_reverb_start(k);
-        for (uint32_t done = 0; done < p.frames;) {
-            Slot& slot = p.blocks.next(REVERBED);
-            if (reverb) reverb_block(slot.samples, 2 * slot.frames);
-            done += slot.frames;
-            p.blocks.finish(REVERBED);
-        }
-        if (reverb) reverb_finish();
-    }
-}
-
-// Channel k's blocks into the master (unless it is left out of it).
+// Channel k's blocks through its gain, delay and reverb into the master
+// (unless it is left out of it). Channels come in ascending order: the
+// reverb's carried state links each channel to the one before.
 void mix_channel(Pipeline& p, int k)
 {
     const MixOptions& o = p.options;
@@ -180,10 +153,15 @@ void mix_channel(Pipeline& p, int k)
         std::fflush(stdout);
         say_channel_effects(k);
     }
+    const bool reverb = channel_has_reverb(k);
+    if (reverb) channel_reverb_start(k);
     report(p, MixStage::channel, k, 0);
     for (uint32_t done = 0; done < p.samples;) {
         Slot& slot = p.blocks.next(MIXED);
         const uint32_t length = 2 * slot.frames;
+        channel_to_float(k, slot.rendered, slot.samples, slot.frames);
+        if (channel_has_delay(k)) delay_block(p.delays[k], slot.samples, length);
+        if (reverb) reverb_block(slot.samples, length);
         if (o.observe != nullptr) o.observe(o.context, k, done, slot.samples, length);
         if (o.in_master[k]) {
             float* into = p.master + done;
@@ -194,6 +172,7 @@ void mix_channel(Pipeline& p, int k)
         if (k == RENDER_CHANNELS - 1) p.mixed.advance_to(done);
         report(p, MixStage::channel, k, done);
     }
+    if (reverb) reverb_finish();
     if (o.say_progress_lines) std::putchar('\n');
 }
 
@@ -233,14 +212,13 @@ MasterMix mix_channels(const MixOptions& options)
     if (p == nullptr) fx_fail("out of memory: cannot allocate the blocks between the render threads");
     p->master = take_song_floats(p->samples, "the master mix");
     // The delay lines are taken here, before the other threads start, so a
-    // refused preset or a failed allocation ends the program from this one.
+    // refused preset or a failed allocation ends the program before any
+    // other thread runs.
     for (int k = 0; k < RENDER_CHANNELS; ++k)
         if (channel_has_delay(k)) p->delays[k] = channel_delay_start(k);
 
     MasterEqualiser eq = master_equaliser_start();
     std::thread renderer = start_thread(render_channels, std::ref(*p));
-    std::thread delayer = start_thread(delay_channels, std::ref(*p));
-    std::thread reverber = start_thread(reverb_channels, std::ref(*p));
     std::thread eq_first = start_thread(equalise_behind, std::ref(*p), std::ref(eq.first),
                                         std::ref(p->mixed), std::ref(p->half_equalised));
     std::thread eq_second = start_thread(equalise_behind, std::ref(*p), std::ref(eq.second),
@@ -249,8 +227,6 @@ MasterMix mix_channels(const MixOptions& options)
     const float peak = follow_equaliser(*p);
     eq_second.join();
     eq_first.join();
-    reverber.join();
-    delayer.join();
     renderer.join();
 
     for (DelayRun& run : p->delays)

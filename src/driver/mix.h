@@ -35,11 +35,11 @@ struct MasterMix {
     float peak;
 };
 
-// Returns the master mix of options.frames frames. Channels go through the reverb in
-// ascending order on a thread of their own, since its carried state links
-// each channel to the one before; other threads render, convert and delay
-// the channels ahead of it, the calling thread mixes them into the master,
-// and two more equalise the master behind the last one.
+// Returns the master mix of options.frames frames. Another thread renders
+// the channels one after another; the calling thread takes them, in
+// ascending order since the reverb's carried state links each channel to
+// the one before, through their gain and effects into the master; and two
+// more equalise the master behind the last one.
 MasterMix mix_channels(const MixOptions& options);
 
 // The whole song with every channel, as songrender plays it.
