@@ -218,6 +218,9 @@ MasterMix mix_channels(const MixOptions& options)
         if (channel_has_delay(k)) p->delays[k] = channel_delay_start(k);
 
     MasterEqualiser eq = master_equaliser_start();
+    // The master's first touch is a thread of its own: the mix that fills
+    // it is the pipeline's busiest stage.
+    std::thread prefault = start_thread(prefault_song_floats, p->master, std::size_t{p->samples});
     std::thread renderer = start_thread(render_channels, std::ref(*p));
     std::thread eq_first = start_thread(equalise_behind, std::ref(*p), std::ref(eq.first),
                                         std::ref(p->mixed), std::ref(p->half_equalised));
@@ -226,6 +229,7 @@ MasterMix mix_channels(const MixOptions& options)
     for (int k = 0; k < RENDER_CHANNELS; ++k) mix_channel(*p, k);
     const float peak = follow_equaliser(*p);
     eq_second.join();
+    prefault.join();
     eq_first.join();
     renderer.join();
 

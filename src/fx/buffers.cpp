@@ -58,6 +58,13 @@ float* take_song_floats(std::size_t count, const char* purpose)
     return reinterpret_cast<float*>(start);
 }
 
+void prefault_song_floats([[maybe_unused]] float* samples, [[maybe_unused]] std::size_t count)
+{
+#ifdef MADV_POPULATE_WRITE
+    madvise(samples, count * sizeof(float), MADV_POPULATE_WRITE);
+#endif
+}
+
 void release_song_floats(float* samples, std::size_t count)
 {
     if (samples != nullptr) munmap(samples, in_whole_huge_pages(count * sizeof(float)));

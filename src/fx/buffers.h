@@ -25,5 +25,11 @@ inline float* take_floats(std::size_t count, const char* purpose)
 // is touched first where it is filled, not by a zeroing pass.
 float* take_song_floats(std::size_t count, const char* purpose);
 
+// Backs a buffer of count floats from take_song_floats with memory now,
+// leaving its contents as they are, so that a thread with time to spare
+// takes the first-touch faults instead of the one that fills it. Only a
+// hint: without kernel support it does nothing.
+void prefault_song_floats(float* samples, std::size_t count);
+
 // Gives back a buffer of count floats from take_song_floats.
 void release_song_floats(float* samples, std::size_t count);
