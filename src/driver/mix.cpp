@@ -74,7 +74,7 @@ public:
     {
         {
             std::lock_guard lock(mutex_);
-            mixed_ = samples;
+            finished_ = samples;
         }
         changed_.notify_all();
     }
@@ -82,14 +82,14 @@ public:
     uint32_t wait_beyond(uint32_t samples)
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return mixed_ > samples; });
-        return mixed_;
+        changed_.wait(lock, [&] { return finished_ > samples; });
+        return finished_;
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    uint32_t mixed_ = 0;
+    uint32_t finished_ = 0;
 };
 
 struct Pipeline {

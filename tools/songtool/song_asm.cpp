@@ -485,11 +485,15 @@ bool assemble(const std::string& source, const std::string& filename, bool check
     return errors.empty();
 }
 
-std::vector<std::string> formatted(const std::vector<Finding>& findings)
+// assemble, with its findings as formatted lines.
+bool assemble(const std::string& source, const std::string& filename, bool check,
+              std::vector<uint8_t>& block, std::vector<std::string>& errors)
 {
-    std::vector<std::string> lines;
-    for (const Finding& f : findings) lines.push_back(format_finding(f));
-    return lines;
+    std::vector<Finding> findings;
+    const bool ok = assemble(source, filename, check, block, findings);
+    errors.clear();
+    for (const Finding& f : findings) errors.push_back(format_finding(f));
+    return ok;
 }
 
 }  // namespace
@@ -503,17 +507,11 @@ bool assemble_song(const std::string& source, const std::string& filename,
 bool assemble_song(const std::string& source, const std::string& filename,
                    std::vector<uint8_t>& block, std::vector<std::string>& errors)
 {
-    std::vector<Finding> findings;
-    const bool ok = assemble(source, filename, true, block, findings);
-    errors = formatted(findings);
-    return ok;
+    return assemble(source, filename, true, block, errors);
 }
 
 bool assemble_notation(const std::string& source, const std::string& filename,
                        std::vector<uint8_t>& block, std::vector<std::string>& errors)
 {
-    std::vector<Finding> findings;
-    const bool ok = assemble(source, filename, false, block, findings);
-    errors = formatted(findings);
-    return ok;
+    return assemble(source, filename, false, block, errors);
 }
