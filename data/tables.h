@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "base/timeline.h"
+
 // Wave bank: 13 single-cycle waves of 256 signed 8-bit samples, wave w at
 // entries 256*w .. 256*w+255. Read by the oscillator bake and by the LFO.
 constexpr int WAVE_COUNT = 13;
@@ -30,7 +32,6 @@ extern const uint8_t tarq_data[];
 extern const uint32_t tarq_data_size;
 
 // Mix settings, one entry per channel (0..6 oscillators, 7 drums).
-constexpr int CHANNEL_COUNT = 8;
 extern const uint8_t channel_gain[CHANNEL_COUNT];   // percent
 extern const uint8_t channel_fx[CHANNEL_COUNT][2];  // {reverb preset, delay preset}, 0 = off
 

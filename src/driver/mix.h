@@ -2,11 +2,14 @@
 #pragma once
 #include <cstdint>
 
-#include "driver/render.h"
+#include "base/fault.h"
+#include "base/timeline.h"
+#include "voice/instrument.h"
 
 // What a mix reports of its own progress, from the thread that called
-// mix_channels: channel k rendered and through its effects, then the master
-// equaliser finishing behind the last channel.
+// mix_channels: channel k rendered and through its effects (done from 0,
+// when the channel starts, to total), then the master equaliser finishing
+// behind the last channel.
 enum class MixStage { channel, equaliser };
 using MixProgress = void (*)(void* context, MixStage stage, int channel, uint32_t done,
                              uint32_t total);
@@ -18,11 +21,12 @@ using MixObserver = void (*)(void* context, int channel, uint32_t at, const floa
                              uint32_t length);
 
 struct MixOptions {
-    uint32_t frames = SONG_FRAMES;  // from the song's start
+    const uint8_t* song;                  // a block that passes the song checks
+    const InstrumentRecord* instruments;  // the bank its notes load from
+    uint32_t frames = SONG_FRAMES;        // from the song's start
     // Channels added into the master. Every channel still passes through its
     // effects, so the reverb's carried state reaches the next one unchanged.
-    bool in_master[RENDER_CHANNELS] = {true, true, true, true, true, true, true, true};
-    bool say_progress_lines = true;  // songrender's "Processing channel" lines on standard output
+    bool in_master[CHANNEL_COUNT] = {true, true, true, true, true, true, true, true};
     MixObserver observe = nullptr;
     MixProgress progress = nullptr;
     void* context = nullptr;  // handed to observe and progress
@@ -35,12 +39,14 @@ struct MasterMix {
     float peak;
 };
 
-// Returns the master mix of options.frames frames. Another thread renders
+// The master mix of options.frames frames into `mix`. Another thread renders
 // the channels one after another; the calling thread takes them, in
 // ascending order since the reverb's carried state links each channel to
 // the one before, through their gain and effects into the master; and two
-// more equalise the master behind the last one.
-MasterMix mix_channels(const MixOptions& options);
+// more equalise the master behind the last one. False, with the reason in
+// `fault` and every thread joined, when the mix cannot be made (memory, a
+// refused preset, a thread that cannot start).
+bool mix_channels(const MixOptions& options, MasterMix& mix, Fault& fault);
 
-// The whole song with every channel, as songrender plays it.
-inline MasterMix mix_channels() { return mix_channels(MixOptions{}); }
+// Gives back the master's memory.
+void mix_release(MasterMix& mix);

@@ -2,67 +2,57 @@
 
 #include <algorithm>
 
-#include "song/instrument.h"
-#include "song/tarq.h"
-#include "voice/drum.h"
-#include "voice/envelope.h"
-#include "voice/lfo.h"
-#include "voice/oscillator.h"
-#include "voice/sweep.h"
-
-int16_t channel_buffer_int[RENDER_CHANNELS][RENDER_BLOCK_FRAMES][2];
-uint8_t mod_counter = ENVELOPE_CLOCK_RELOAD;
-
-void voice_setup()
-{
-    for (int i = 0; i < OSC_CHANNELS; ++i) {
-        osc_rebake(i);
-        configure_instrument(static_cast<uint8_t>(i), 0);
-    }
-    tarq_start();
-}
-
 namespace {
+
+bool hears(const Engine& e, int c) { return e.heard_channel == EVERY_CHANNEL || e.heard_channel == c; }
+
+TarqListeners listeners_of(Engine& e)
+{
+    TarqListeners to;
+    for (int c = 0; c < OSC_CHANNELS; ++c)
+        if (hears(e, c)) to.voice[c] = &e.voices[c];
+    if (hears(e, DRUM_CHANNEL)) to.drum = &e.drum;
+    return to;
+}
 
 // Countdown of the envelope clock; the envelopes of channels first .. last
 // run when it reaches 0.
-void envelope_clock(int first, int last)
+void envelope_clock(Engine& e, int first, int last)
 {
-    if (mod_counter != 0) {
-        --mod_counter;
+    if (e.mod_counter != 0) {
+        --e.mod_counter;
         return;
     }
-    for (int i = first; i <= last; ++i) env_step(i);
-    mod_counter = ENVELOPE_CLOCK_RELOAD;
+    for (int i = first; i <= last; ++i) env_step(e.voices[i].env, e.voices[i].osc);
+    e.mod_counter = ENVELOPE_CLOCK_RELOAD;
 }
 
 }  // namespace
 
-void render_frame(uint32_t f)
+void engine_start(Engine& e, const uint8_t* song, const InstrumentRecord* bank, int channel)
 {
-    const uint32_t at = f % RENDER_BLOCK_FRAMES;
-    for (int i = 0; i < OSC_CHANNELS; ++i) {
-        const StereoSample s = osc_step(i);
-        channel_buffer_int[i][at][0] = s.left;
-        channel_buffer_int[i][at][1] = s.right;
-    }
-    const int16_t drum = drum_step();
-    channel_buffer_int[DRUM_CHANNEL][at][0] = drum;
-    channel_buffer_int[DRUM_CHANNEL][at][1] = drum;
-
-    for (int i = 0; i < OSC_CHANNELS; ++i) lfo_step(i);
-    for (int i = 0; i < OSC_CHANNELS; ++i) lfo_fade_step(i);
-    envelope_clock(0, OSC_CHANNELS - 1);
-    for (int i = 0; i < OSC_CHANNELS; ++i) swp_step(i);
-    tarq();
+    e = Engine{};
+    e.heard_channel = channel;
+    for (Voice& voice : e.voices) voice_setup(voice, bank[0]);
+    tarq_start(e.tarq, song, bank);
+    tarq_announce(e.tarq, listeners_of(e));
 }
 
-void render_channel_start()
+void engine_frame(Engine& e, int first, int last, int16_t (*out)[2])
 {
-    const uint8_t* song = tarq_song;
-    render_reset();
-    tarq_song = song;
-    voice_setup();
+    const int last_osc = std::min(last, OSC_CHANNELS - 1);
+    for (int i = first; i <= last_osc; ++i) {
+        const StereoSample s = osc_step(e.voices[i].osc, e.voices[i].lfo.lfo_output);
+        out[i - first][0] = s.left;
+        out[i - first][1] = s.right;
+    }
+    if (last == DRUM_CHANNEL) out[DRUM_CHANNEL - first][0] = out[DRUM_CHANNEL - first][1] = drum_step(e.drum);
+
+    for (int i = first; i <= last_osc; ++i) lfo_step(e.voices[i].lfo);
+    for (int i = first; i <= last_osc; ++i) lfo_fade_step(e.voices[i].lfo);
+    envelope_clock(e, first, last_osc);
+    for (int i = first; i <= last_osc; ++i) swp_step(e.voices[i].swp, e.voices[i].osc);
+    tarq(e.tarq, listeners_of(e));
 }
 
 namespace {
@@ -70,79 +60,50 @@ namespace {
 // Frames from now in which channel k's LFO fade, sweep, the envelope clock
 // and the interpreter only count down: only the oscillator and its LFO
 // (or the drum) move.
-uint32_t quiet_frames(int k)
+uint32_t quiet_frames(const Engine& e, int k)
 {
-    uint32_t quiet = std::min<uint32_t>(tick_counter, mod_counter);
-    if (k != DRUM_CHANNEL) quiet = std::min({quiet, lfo_fade_quiet_frames(k), swp_quiet_frames(k)});
-    return quiet;
+    uint32_t quiet = std::min<uint32_t>(e.tarq.tick_counter, e.mod_counter);
+    if (k == DRUM_CHANNEL) return quiet;
+    const Voice& v = e.voices[k];
+    return std::min({quiet, lfo_fade_quiet_frames(v.lfo), swp_quiet_frames(v.swp, v.osc)});
 }
 
 // The countdowns of those frames, taken at once.
-void count_down(int k, uint32_t frames)
+void count_down(Engine& e, int k, uint32_t frames)
 {
-    tick_counter = static_cast<uint16_t>(tick_counter - frames);
-    mod_counter = static_cast<uint8_t>(mod_counter - frames);
+    e.tarq.tick_counter = static_cast<uint16_t>(e.tarq.tick_counter - frames);
+    e.mod_counter = static_cast<uint8_t>(e.mod_counter - frames);
     if (k == DRUM_CHANNEL) return;
-    lfo_fade_skip(k, frames);
-    swp_skip(k, frames);
+    lfo_fade_skip(e.voices[k].lfo, frames);
+    swp_skip(e.voices[k].swp, frames);
 }
 
 // Channel k's oscillator and LFO over frames in which nothing else moves:
 // the LFO's offsets of a stretch first, then the oscillator reading them.
-void oscillator_run(int k, uint32_t frames, int16_t (*out)[2])
+void oscillator_run(Voice& voice, uint32_t frames, int16_t (*out)[2])
 {
     constexpr uint32_t STRETCH = 256;
     int16_t lfo_offsets[STRETCH];
     for (uint32_t done = 0; done < frames;) {
         const uint32_t n = std::min(STRETCH, frames - done);
-        lfo_run(k, n, lfo_offsets);
-        osc_run(k, n, lfo_offsets, out + done);
+        lfo_run(voice.lfo, n, lfo_offsets);
+        osc_run(voice.osc, n, lfo_offsets, out + done);
         done += n;
     }
 }
 
-// One frame of channel k with every step, in render_frame's order.
-void channel_frame(int k, int16_t* out)
-{
-    if (k == DRUM_CHANNEL) {
-        out[0] = out[1] = drum_step();
-        envelope_clock(0, -1);
-        tarq();
-        return;
-    }
-    const StereoSample s = osc_step(k);
-    out[0] = s.left;
-    out[1] = s.right;
-    lfo_step(k);
-    lfo_fade_step(k);
-    envelope_clock(k, k);
-    swp_step(k);
-    tarq();
-}
-
 }  // namespace
 
-void render_channel_block(int k, uint32_t frames, int16_t (*out)[2])
+void render_channel_block(Engine& e, int k, uint32_t frames, int16_t (*out)[2])
 {
     for (uint32_t f = 0; f < frames;) {
-        const uint32_t quiet = std::min(quiet_frames(k), frames - f);
+        const uint32_t quiet = std::min(quiet_frames(e, k), frames - f);
         if (k == DRUM_CHANNEL)
-            drum_run(quiet, out + f);
+            drum_run(e.drum, quiet, out + f);
         else
-            oscillator_run(k, quiet, out + f);
+            oscillator_run(e.voices[k], quiet, out + f);
         f += quiet;
-        count_down(k, quiet);
-        if (f < frames) channel_frame(k, out[f++]);
+        count_down(e, k, quiet);
+        if (f < frames) engine_frame(e, k, k, out + f++);
     }
-}
-
-void render_reset()
-{
-    osc_reset();
-    lfo_reset();
-    env_reset();
-    swp_reset();
-    drum_reset();
-    tarq_reset();
-    mod_counter = ENVELOPE_CLOCK_RELOAD;
 }

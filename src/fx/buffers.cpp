@@ -1,29 +1,16 @@
 #include "fx/buffers.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 
 #include <sys/mman.h>
 
-void fx_fail(const char* message)
-{
-    std::fflush(stdout);
-    std::printf("\nError: %s\n", message);  // a progress line may be open
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message);  // songrender or songtool
-    std::exit(EXIT_FAILURE);
-}
-
 namespace {
 
-[[noreturn]] void out_of_memory(std::size_t bytes, const char* purpose)
+void* out_of_memory(std::size_t bytes, const char* purpose, Fault& fault)
 {
-    char message[160];
-    std::snprintf(message, sizeof message, "out of memory: cannot allocate %zu bytes for %s", bytes,
-                  purpose);
-    fx_fail(message);
+    fail(fault, "out of memory: cannot allocate %zu bytes for %s", bytes, purpose);
+    return nullptr;
 }
 
 constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
@@ -32,14 +19,13 @@ std::size_t in_whole_huge_pages(std::size_t bytes) { return (bytes + HUGE_PAGE -
 
 }  // namespace
 
-void* take_buffer(std::size_t bytes, const char* purpose)
+void* take_buffer(std::size_t bytes, const char* purpose, Fault& fault)
 {
     void* buffer = std::malloc(bytes);
-    if (buffer == nullptr) out_of_memory(bytes, purpose);
-    return buffer;
+    return buffer != nullptr ? buffer : out_of_memory(bytes, purpose, fault);
 }
 
-float* take_song_floats(std::size_t count, const char* purpose)
+float* take_song_floats(std::size_t count, const char* purpose, Fault& fault)
 {
     const std::size_t bytes = count * sizeof(float);
     const std::size_t length = in_whole_huge_pages(bytes);
@@ -47,7 +33,7 @@ float* take_song_floats(std::size_t count, const char* purpose)
     // before and after it goes back at once.
     void* region = mmap(nullptr, length + HUGE_PAGE, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (region == MAP_FAILED) out_of_memory(bytes, purpose);
+    if (region == MAP_FAILED) return static_cast<float*>(out_of_memory(bytes, purpose, fault));
     auto* const first = static_cast<unsigned char*>(region);
     auto* const start = first + (HUGE_PAGE - reinterpret_cast<std::uintptr_t>(first) % HUGE_PAGE) % HUGE_PAGE;
     if (start != first) munmap(first, static_cast<std::size_t>(start - first));

@@ -1,29 +1,25 @@
-// Whole-song working buffers taken from the heap for one use, and the way the
-// effects refuse settings they cannot work with.
+// Working buffers taken from the heap for one use.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
-// Reports a fault that leaves the mix impossible ("Error: " + message on
-// standard output, the same on standard error) and ends the program with
-// status 1.
-[[noreturn]] void fx_fail(const char* message);
+#include "base/fault.h"
 
-// malloc that never hands back a buffer it did not get: on failure it
-// reports what could not be allocated and ends the program with status 1.
-void* take_buffer(std::size_t bytes, const char* purpose);
+// malloc that names what it could not get: null, with "out of memory:
+// cannot allocate N bytes for PURPOSE" in `fault`, when it fails.
+void* take_buffer(std::size_t bytes, const char* purpose, Fault& fault);
 
-inline float* take_floats(std::size_t count, const char* purpose)
+inline float* take_floats(std::size_t count, const char* purpose, Fault& fault)
 {
-    return static_cast<float*>(take_buffer(count * sizeof(float), purpose));
+    return static_cast<float*>(take_buffer(count * sizeof(float), purpose, fault));
 }
 
-// take_floats for a whole-song buffer, zeroed. It is fresh anonymous memory,
-// aligned to and backed by huge pages where the kernel offers them: its first
-// touch then costs a few dozen page faults instead of eleven thousand, which
-// on small boards and virtual machines is a large share of the run, and it
-// is touched first where it is filled, not by a zeroing pass.
-float* take_song_floats(std::size_t count, const char* purpose);
+// take_floats for a whole-song buffer. It is fresh anonymous memory,
+// aligned to and backed by huge pages where the kernel offers them: its
+// first touch then costs a few dozen page faults instead of eleven
+// thousand, which on small boards and virtual machines is a large share of
+// the run. Its contents start unspecified (in practice zero).
+float* take_song_floats(std::size_t count, const char* purpose, Fault& fault);
 
 // Backs a buffer of count floats from take_song_floats with memory now,
 // leaving its contents as they are, so that a thread with time to spare

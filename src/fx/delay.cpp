@@ -138,11 +138,12 @@ void feed_stretch(DelayRun& run, const float* gains, uint32_t frames)
 
 }  // namespace
 
-DelayRun delay_start(uint32_t delay, uint32_t swap_state, float feedback, float floor, float mix)
+bool delay_start(DelayRun& run, uint32_t delay, uint32_t swap_state, float feedback, float floor,
+                 float mix, Fault& fault)
 {
     const uint32_t half = delay / 2;
-    if (half == 0) fx_fail("delay length D must be at least 2");
-    DelayRun run{};
+    if (half == 0) return fail(fault, "delay length D must be at least 2");
+    run = DelayRun{};
     run.half = half;
     run.swap_period = delay;
     run.feedback = feedback;
@@ -152,10 +153,11 @@ DelayRun delay_start(uint32_t delay, uint32_t swap_state, float feedback, float 
     run.frames_until_feed = half;
     run.recent_frames = half + STRETCH_FRAMES;
     const std::size_t floats = 2 * (static_cast<std::size_t>(half) + run.recent_frames);
-    run.line = take_floats(floats, "the delay line");
+    run.line = take_floats(floats, "the delay line", fault);
+    if (run.line == nullptr) return false;
     run.recent = run.line + 2 * static_cast<std::size_t>(half);
     std::memset(run.line, 0, floats * sizeof(float));
-    return run;
+    return true;
 }
 
 void delay_block(DelayRun& run, float* block, uint32_t length)
@@ -179,12 +181,4 @@ void delay_finish(DelayRun& run)
     std::free(run.line);
     run.line = nullptr;
     run.recent = nullptr;
-}
-
-void delay_process(float* buffer, uint32_t length, uint32_t delay, uint32_t swap_state,
-                   float feedback, float floor, float mix)
-{
-    DelayRun run = delay_start(delay, swap_state, feedback, floor, mix);
-    delay_block(run, buffer, length);
-    delay_finish(run);
 }

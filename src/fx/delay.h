@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "base/fault.h"
+
 // One delay run over a stream of stereo frames that arrives in blocks. The
 // echo of frame m is taken from the processed signal H = D/2 frames back
 // through a line of H frames, so besides that line the run keeps only a
@@ -27,16 +29,14 @@ struct DelayRun {
     float* recent;       // ring of the last processed frames
 };
 
-// A run at the start of its stream, with a zeroed line. A D below 2 leaves
-// the line without a slot and is reported as an error that ends the program.
-DelayRun delay_start(uint32_t delay, uint32_t swap_state, float feedback, float floor, float mix);
+// A run at the start of its stream, with a zeroed line. False, with the
+// reason in `fault`, for a D below 2 (the line would have no slot) or a line
+// that cannot be allocated.
+bool delay_start(DelayRun& run, uint32_t delay, uint32_t swap_state, float feedback, float floor,
+                 float mix, Fault& fault);
 
 // Delays and blends the next length floats (whole frames) in place.
 void delay_block(DelayRun& run, float* block, uint32_t length);
 
 // Releases the run's line.
 void delay_finish(DelayRun& run);
-
-// length: number of floats. delay: D, the delay length unit (even).
-void delay_process(float* buffer, uint32_t length, uint32_t delay, uint32_t swap_state,
-                   float feedback, float floor, float mix);

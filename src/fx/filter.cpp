@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "fx/blend.h"
-#include "fx/buffers.h"
 
 namespace {
 
@@ -26,10 +25,8 @@ float filter_alpha(float cutoff)
     return SAMPLE_PERIOD / (rc + SAMPLE_PERIOD);
 }
 
-FilterStage filter_start(int type, float mix, float cutoff)
+FilterStage filter_start(FilterType type, float mix, float cutoff)
 {
-    if (type != FILTER_LOW_PASS && type != FILTER_HIGH_PASS)
-        fx_fail("equaliser filter type must be 0 (low-pass) or 1 (high-pass)");
     return FilterStage{type, mix, filter_alpha(cutoff), false, {0.0f, 0.0f}, {0.0f, 0.0f}};
 }
 
@@ -182,10 +179,4 @@ void filter_chain_block(FilterStage (&stages)[FILTER_CHAIN_LENGTH], float* block
             stages[r].last_output[side] = chain[r].last_output[side];
         }
     }
-}
-
-void filter_process(float* buffer, uint32_t length, int type, float mix, float cutoff)
-{
-    FilterStage stage = filter_start(type, mix, cutoff);
-    filter_block(stage, buffer, length);
 }

@@ -22,9 +22,8 @@ struct FilterStage {
 // as 3.14 and a sample period of 1/44100 s. A cutoff of 0 gives exactly 0.
 float filter_alpha(float cutoff);
 
-// A stage at the start of its stream. A type other than low- or high-pass is
-// reported as an error and ends the program.
-FilterStage filter_start(int type, float mix, float cutoff);
+// A stage at the start of its stream.
+FilterStage filter_start(FilterType type, float mix, float cutoff);
 
 // Filters and blends the next length floats (whole frames) in place.
 void filter_block(FilterStage& stage, float* block, uint32_t length);
@@ -36,6 +35,3 @@ void filter_block(FilterStage& stage, float* block, uint32_t length);
 // The chain is half the master equaliser, so two threads can share it.
 constexpr int FILTER_CHAIN_LENGTH = 6;
 void filter_chain_block(FilterStage (&stages)[FILTER_CHAIN_LENGTH], float* block, uint32_t length);
-
-// length: number of floats (twice the frames). mix: share of the filtered signal.
-void filter_process(float* buffer, uint32_t length, int type, float mix, float cutoff);

@@ -1,65 +1,63 @@
 // After rendering: every channel through its gain, delay and reverb into a
-// stereo master, the master equaliser, normalisation to 16 bits, and the
-// hand-over to the WAV writer and playback. Channels pass through in blocks
-// of whole frames; each effect carries its state from block to block.
+// stereo master, the master equaliser and normalisation to 16 bits.
+// Channels pass through in blocks of whole frames; each effect carries its
+// state from block to block.
 #pragma once
 #include <cstdint>
-#include <ctime>
 
-#include "driver/render.h"
+#include "base/fault.h"
 #include "fx/delay.h"
 #include "fx/filter.h"
+#include "fx/reverb.h"
 
-// `frames` frames of channel k's 16-bit samples times the channel's gain,
-// as floats; by default from its block in channel_buffer_int.
-void channel_to_float(int k, const int16_t (*samples)[2], float* out, uint32_t frames);
-inline void channel_to_float(int k, float* out, uint32_t frames)
-{
-    channel_to_float(k, channel_buffer_int[k], out, frames);
-}
+// One channel's way to the master: its 16-bit samples times its gain, as
+// floats, then its delay and its reverb presets where it has them.
+struct ChannelChain {
+    int channel;
+    float gain;
+    bool has_delay;
+    bool has_reverb;
+    DelayRun delay;
+};
 
-// Channel k's effect presets: whether each runs, and their runs.
+// Whether channel k's presets give it a delay and a reverb.
 bool channel_has_delay(int k);
 bool channel_has_reverb(int k);
-DelayRun channel_delay_start(int k);
-void channel_reverb_start(int k);
 
-// Writes the "delay | " and "reverb" progress texts of channel k's effects.
-void say_channel_effects(int k);
+// Channel k's chain at the start of the song, its delay line taken; false,
+// with the reason, for a refused preset or a line that cannot be had.
+bool channel_chain_start(ChannelChain& chain, int k, Fault& fault);
 
-// Runs channel k's delay and reverb presets over a whole float buffer,
-// writing the progress texts.
-void channel_effects(int k, float* buffer, uint32_t length);
+// The shared reverb takes the channels one after another, in ascending
+// order: `enter` sets it to this channel's preset (its carried state stays),
+// `leave` clears its lines for the next channel.
+void channel_chain_enter(const ChannelChain& chain, Reverb& reverb);
+void channel_chain_leave(const ChannelChain& chain, Reverb& reverb);
 
-// The master equaliser: for each eq_data record, three low-pass/high-pass
+// The next `frames` frames of the channel, from `rendered` into `out`.
+void channel_chain_block(ChannelChain& chain, Reverb& reverb, const int16_t (*rendered)[2], float* out,
+                         uint32_t frames);
+
+// Releases the delay line.
+void channel_chain_finish(ChannelChain& chain);
+
+// The master equaliser: for each equaliser record, three low-pass/high-pass
 // pairs, worked as two chains of filter stages (the first record's, then
 // the second's) over a stream of blocks.
-constexpr int EQ_STAGE_COUNT = 2 * FILTER_CHAIN_LENGTH;
 struct MasterEqualiser {
     FilterStage first[FILTER_CHAIN_LENGTH];
     FilterStage second[FILTER_CHAIN_LENGTH];
 };
 MasterEqualiser master_equaliser_start();
-void master_equalise(float* master, uint32_t length);
 
 // Largest absolute sample value.
 float master_peak_of(const float* master, uint32_t length);
 
-// Scales master so its peak becomes 32767 and truncates it into out. A silent
-// master gives zeros.
-void master_normalise(float* master, int16_t* out, uint32_t length);
+// master scaled so that `peak` becomes 32767 and truncated toward zero into
+// out; master keeps the scaled values. A silent master (peak 0) gives zeros.
+void normalise_to_16_bits(float* master, int16_t* out, uint32_t length, float peak);
 
 // Normalises the whole master, whose largest magnitude is peak, into 16-bit
 // samples stored over the master's own first half (it is not needed
 // afterwards), and returns them.
 int16_t* master_to_song(float* master, uint32_t length, float peak);
-inline int16_t* master_to_song(float* master, uint32_t length)
-{
-    return master_to_song(master, length, master_peak_of(master, length));
-}
-
-// The stage after the channels are mixed into master and equalised (whole
-// song, taken with take_song_floats; peak its largest magnitude):
-// normalisation, WAV file and playback. Releases master. Returns the
-// program's exit status.
-int post_render(float* master, float peak, std::clock_t start);

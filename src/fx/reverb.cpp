@@ -3,22 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-float verb_width, verb_dry, verb_wet, verb_damp, verb_roomsize;
-float verb_wet1, verb_wet2, verb_gain, verb_damp1, verb_roomsize1;
-
-float comb_buf[COMB_COUNT][COMB_ROW];
-int32_t comb_bufsize[COMB_COUNT];
-int32_t comb_bufidx[COMB_COUNT];
-float comb_feedback[COMB_COUNT];
-float comb_damp1[COMB_COUNT];
-float comb_damp2[COMB_COUNT];
-float comb_filterstore[COMB_COUNT];
-
-float allpass_buf[ALLPASS_COUNT][ALLPASS_ROW];
-int32_t allpass_bufsize[ALLPASS_COUNT];
-int32_t allpass_bufidx[ALLPASS_COUNT];
-float allpass_feedback[ALLPASS_COUNT];
-
 namespace {
 
 // The right side's lines are longer by a fixed spread, so the two sides
@@ -98,15 +82,15 @@ struct CombSide {
     Lanes damp2[3], feedback[3];  // each comb's, in every lane
 };
 
-CombSide comb_side(int first)
+CombSide comb_side(const Reverb& v, int first)
 {
     CombSide side;
     for (int k = 0; k < 3; ++k) {
-        side.damp2[k] = splat(comb_damp2[first + k]);
-        side.feedback[k] = splat(comb_feedback[first + k]);
+        side.damp2[k] = splat(v.comb_damp2[first + k]);
+        side.feedback[k] = splat(v.comb_feedback[first + k]);
     }
-    side.store = Lanes{comb_filterstore[first], comb_filterstore[first + 1], comb_filterstore[first + 2], 0.0f};
-    side.damp1 = Lanes{comb_damp1[first], comb_damp1[first + 1], comb_damp1[first + 2], 0.0f};
+    side.store = Lanes{v.comb_filterstore[first], v.comb_filterstore[first + 1], v.comb_filterstore[first + 2], 0.0f};
+    side.damp1 = Lanes{v.comb_damp1[first], v.comb_damp1[first + 1], v.comb_damp1[first + 2], 0.0f};
     return side;
 }
 
@@ -147,30 +131,30 @@ struct Allpass {
 
 // The reverb's parameters, filter states and line positions as local copies,
 // which no line store can alias.
-struct Reverb {
+struct ReverbLanes {
     CombSide left_side, right_side;
     Allpass allpass[ALLPASS_COUNT];
     Lanes gain, wet1, wet2, dry;
 };
 
-Reverb reverb_now()
+ReverbLanes reverb_now(const Reverb& v)
 {
-    Reverb r{comb_side(0), comb_side(3), {}, splat(verb_gain), splat(verb_wet1), splat(verb_wet2), splat(verb_dry)};
-    for (int k = 0; k < ALLPASS_COUNT; ++k) r.allpass[k].feedback = splat(allpass_feedback[k]);
+    ReverbLanes r{comb_side(v, 0), comb_side(v, 3), {}, splat(v.verb_gain), splat(v.verb_wet1), splat(v.verb_wet2), splat(v.verb_dry)};
+    for (int k = 0; k < ALLPASS_COUNT; ++k) r.allpass[k].feedback = splat(v.allpass_feedback[k]);
     return r;
 }
 
-void point_at_positions(Reverb& r)
+void point_at_positions(Reverb& v, ReverbLanes& r)
 {
     for (int k = 0; k < 3; ++k) {
-        r.left_side.line[k] = comb_buf[k] + comb_bufidx[k];
-        r.right_side.line[k] = comb_buf[3 + k] + comb_bufidx[3 + k];
+        r.left_side.line[k] = v.comb_buf[k] + v.comb_bufidx[k];
+        r.right_side.line[k] = v.comb_buf[3 + k] + v.comb_bufidx[3 + k];
     }
-    for (int k = 0; k < ALLPASS_COUNT; ++k) r.allpass[k].line = allpass_buf[k] + allpass_bufidx[k];
+    for (int k = 0; k < ALLPASS_COUNT; ++k) r.allpass[k].line = v.allpass_buf[k] + v.allpass_bufidx[k];
 }
 
 // Up to four frames of the block from frame t of the stretch, in place.
-[[gnu::always_inline]] inline void frames_through(Reverb& s, float* block, uint32_t t, uint32_t frames)
+[[gnu::always_inline]] inline void frames_through(ReverbLanes& s, float* block, uint32_t t, uint32_t frames)
 {
     float* const at = block + 2 * t;
     const Lanes low = load_lanes(at, std::min(2 * frames, GROUP));
@@ -189,12 +173,12 @@ void point_at_positions(Reverb& r)
 }
 
 // The frames left before the first of the ten lines wraps around.
-uint32_t until_a_line_wraps(uint32_t frames)
+uint32_t until_a_line_wraps(const Reverb& v, uint32_t frames)
 {
     for (int c = 0; c < COMB_COUNT; ++c)
-        frames = std::min(frames, static_cast<uint32_t>(comb_bufsize[c] - comb_bufidx[c]));
+        frames = std::min(frames, static_cast<uint32_t>(v.comb_bufsize[c] - v.comb_bufidx[c]));
     for (int k = 0; k < ALLPASS_COUNT; ++k)
-        frames = std::min(frames, static_cast<uint32_t>(allpass_bufsize[k] - allpass_bufidx[k]));
+        frames = std::min(frames, static_cast<uint32_t>(v.allpass_bufsize[k] - v.allpass_bufidx[k]));
     return frames;
 }
 
@@ -205,86 +189,60 @@ inline void advance(int32_t& idx, int32_t size, uint32_t n)
 }
 
 // n frames of the block, within which no line wraps around.
-[[gnu::always_inline]] inline void stretch_through(Reverb& r, float* block, uint32_t n)
+[[gnu::always_inline]] inline void stretch_through(Reverb& v, ReverbLanes& r, float* block, uint32_t n)
 {
-    point_at_positions(r);
+    point_at_positions(v, r);
     uint32_t t = 0;
     for (; t + GROUP <= n; t += GROUP) frames_through(r, block, t, GROUP);
     for (; t < n; ++t) frames_through(r, block, t, 1);
-    for (int c = 0; c < COMB_COUNT; ++c) advance(comb_bufidx[c], comb_bufsize[c], n);
-    for (int k = 0; k < ALLPASS_COUNT; ++k) advance(allpass_bufidx[k], allpass_bufsize[k], n);
+    for (int c = 0; c < COMB_COUNT; ++c) advance(v.comb_bufidx[c], v.comb_bufsize[c], n);
+    for (int k = 0; k < ALLPASS_COUNT; ++k) advance(v.allpass_bufidx[k], v.allpass_bufsize[k], n);
 }
 
 }  // namespace
 
-void reverb_start(float width, float dry, float wet, float damp, float roomsize)
+void reverb_start(Reverb& v, float width, float dry, float wet, float damp, float roomsize)
 {
-    verb_gain = INPUT_GAIN;
+    v.verb_gain = INPUT_GAIN;
     for (int side = 0; side < 2; ++side) {
-        for (int t = 0; t < 3; ++t) comb_bufsize[3 * side + t] = COMB_TUNING[t] + side * STEREO_SPREAD;
+        for (int t = 0; t < 3; ++t) v.comb_bufsize[3 * side + t] = COMB_TUNING[t] + side * STEREO_SPREAD;
         for (int t = 0; t < 2; ++t)
-            allpass_bufsize[2 * side + t] = ALLPASS_TUNING[t] + side * STEREO_SPREAD;
+            v.allpass_bufsize[2 * side + t] = ALLPASS_TUNING[t] + side * STEREO_SPREAD;
     }
-    for (float& feedback : allpass_feedback) feedback = ALLPASS_FEEDBACK;
+    for (float& feedback : v.allpass_feedback) feedback = ALLPASS_FEEDBACK;
 
-    verb_width = width;
-    verb_dry = dry;
-    verb_wet = wet;
-    verb_damp = verb_damp1 = static_cast<float>(static_cast<double>(damp) * DAMP_SCALE);
-    verb_roomsize = verb_roomsize1 =
-        static_cast<float>(ROOM_OFFSET + static_cast<double>(roomsize) * ROOM_SCALE);
-    verb_wet1 = static_cast<float>((0.5 + static_cast<double>(width) * 0.5) * static_cast<double>(wet));
+    v.verb_dry = dry;
+    v.verb_damp = static_cast<float>(static_cast<double>(damp) * DAMP_SCALE);
+    v.verb_roomsize = static_cast<float>(ROOM_OFFSET + static_cast<double>(roomsize) * ROOM_SCALE);
+    v.verb_wet1 = static_cast<float>((0.5 + static_cast<double>(width) * 0.5) * static_cast<double>(wet));
     const float narrowing = 1.0f - width;
-    verb_wet2 = static_cast<float>((static_cast<double>(narrowing) * 0.5) * static_cast<double>(wet));
+    v.verb_wet2 = static_cast<float>((static_cast<double>(narrowing) * 0.5) * static_cast<double>(wet));
 
     for (int k = 0; k < COMB_COUNT; ++k) {
-        comb_feedback[k] = verb_roomsize;
-        comb_damp1[k] = verb_damp;
-        comb_damp2[k] = 1.0f - verb_damp;
+        v.comb_feedback[k] = v.verb_roomsize;
+        v.comb_damp1[k] = v.verb_damp;
+        v.comb_damp2[k] = 1.0f - v.verb_damp;
     }
 }
 
-void reverb_block(float* block, uint32_t length)
+void reverb_block(Reverb& v, float* block, uint32_t length)
 {
     const uint32_t frames = length / 2;
-    Reverb r = reverb_now();
+    ReverbLanes r = reverb_now(v);
     for (uint32_t done = 0; done < frames;) {
-        const uint32_t n = until_a_line_wraps(frames - done);
-        stretch_through(r, block + 2 * done, n);
+        const uint32_t n = until_a_line_wraps(v, frames - done);
+        stretch_through(v, r, block + 2 * done, n);
         done += n;
     }
     for (int k = 0; k < 3; ++k) {
-        comb_filterstore[k] = r.left_side.store[k];
-        comb_filterstore[3 + k] = r.right_side.store[k];
+        v.comb_filterstore[k] = r.left_side.store[k];
+        v.comb_filterstore[3 + k] = r.right_side.store[k];
     }
 }
 
 // Positions and filter states stay for the next channel; the lines do not.
-void reverb_finish()
+void reverb_finish(Reverb& v)
 {
-    std::memset(comb_buf, 0, sizeof comb_buf);
-    std::memset(allpass_buf, 0, sizeof allpass_buf);
-}
-
-void reverb_process(float* buffer, uint32_t length, float width, float dry, float wet,
-                    float damp, float roomsize)
-{
-    reverb_start(width, dry, wet, damp, roomsize);
-    reverb_block(buffer, length);
-    reverb_finish();
-}
-
-void reverb_reset()
-{
-    reverb_finish();
-    verb_width = verb_dry = verb_wet = verb_damp = verb_roomsize = 0.0f;
-    verb_wet1 = verb_wet2 = verb_gain = verb_damp1 = verb_roomsize1 = 0.0f;
-    for (int k = 0; k < COMB_COUNT; ++k) {
-        comb_bufsize[k] = comb_bufidx[k] = 0;
-        comb_feedback[k] = comb_damp1[k] = comb_damp2[k] = comb_filterstore[k] = 0.0f;
-    }
-    for (int k = 0; k < ALLPASS_COUNT; ++k) {
-        allpass_bufsize[k] = allpass_bufidx[k] = 0;
-        allpass_feedback[k] = 0.0f;
-    }
+    std::memset(v.comb_buf, 0, sizeof v.comb_buf);
+    std::memset(v.allpass_buf, 0, sizeof v.allpass_buf);
 }

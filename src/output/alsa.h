@@ -4,11 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// samples: interleaved stereo 16-bit; count: number of samples (twice the
-// frames). Plays the whole song once and waits until the device has played
-// it out. A device that cannot be opened or set up is reported and skipped:
-// the WAV file is already written, so the run still ends normally.
-void alsa_playback(const int16_t* samples, uint32_t count);
+constexpr const char* PLAYBACK_DEVICE = "default";
 
 // How a playback ended: the frames the device took, and the ALSA error
 // (negative) that stopped it, or 0 when every frame went through.
@@ -17,9 +13,22 @@ struct pcm_write_result {
     int error;
 };
 
-// Prints the frame total, then "Playback complete. Bye!" or, after a
-// failure, the failure line with ALSA's reason.
-void report_playback(const pcm_write_result& result);
+// What became of a playback: the device refused to open or to take the
+// format (`problem` says which, with ALSA's `error`), or it played until
+// `written` says how far.
+struct PlaybackResult {
+    const char* problem;  // null once the device was set up
+    int error;
+    pcm_write_result written;
+};
+
+// samples: interleaved stereo 16-bit; count: number of samples (twice the
+// frames). Plays the whole song once on the device "default" and waits
+// until the device has played it out.
+PlaybackResult alsa_playback(const int16_t* samples, uint32_t count);
+
+// ALSA's text for an error code.
+const char* alsa_reason(int error);
 
 // Hands frame_count interleaved stereo frames to the device until it has
 // taken them all. write(from, n) returns how many of the n frames it took or

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "driver/render.h"
+#include "base/timeline.h"
 
 namespace {
 
@@ -26,18 +26,6 @@ T little_endian(T value)
 {
     if constexpr (std::endian::native == std::endian::little) return value;
     else return byte_swap(value);
-}
-
-// songrender reports on both streams; a tool only on standard error.
-void report_failure(const char* path, int error, const char* program)
-{
-    if (program == nullptr) {
-        std::fflush(stdout);
-        std::printf("Error: could not write %s: %s\n", path, std::strerror(error));
-        std::fflush(stdout);
-    }
-    std::fprintf(stderr, "%s: could not write %s: %s\n", program != nullptr ? program : "songrender",
-                 path, std::strerror(error));
 }
 
 // Samples in little-endian order, in pieces so a big-endian host needs no
@@ -92,9 +80,9 @@ std::FILE* open_draft(const char* path, std::string& temp)
 }
 
 // Flushes the draft to the disk and renames it to `path` if everything
-// written so far went through (`ok`), or removes it; reports a failure.
-bool commit_draft(std::FILE* file, const std::string& temp, const char* path, bool ok,
-                  const char* program)
+// written so far went through (`ok`), or removes it. Returns 0 or the
+// reason it failed (an errno value).
+int commit_draft(std::FILE* file, const std::string& temp, const char* path, bool ok)
 {
     ok = ok && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
     int error = errno;
@@ -106,34 +94,9 @@ bool commit_draft(std::FILE* file, const std::string& temp, const char* path, bo
         ok = false;
         error = errno;
     }
-    if (!ok) {
-        unlink(temp.c_str());
-        report_failure(path, error != 0 ? error : EIO, program);
-    }
-    return ok;
-}
-
-// The header and the 16-bit samples, written safely; `program` as in
-// report_failure, and songrender's progress lines only for songrender.
-bool write_pcm(const char* path, const wave_header& header, const int16_t* samples, uint32_t count,
-               const char* program)
-{
-    std::string temp;
-    std::FILE* file = open_draft(path, temp);
-    if (file == nullptr) {
-        report_failure(path, errno, program);
-        return false;
-    }
-    errno = 0;
-    bool ok = std::fwrite(&header, sizeof header, 1, file) == 1;
-    if (program == nullptr) {
-        std::puts("Writing to output file...");
-        std::fflush(stdout);
-    }
-    ok = ok && write_samples(file, samples, count);
-    if (!commit_draft(file, temp, path, ok, program)) return false;
-    if (program == nullptr) std::puts("Successfully written! (Maybe, there's no error checking.)");
-    return true;
+    if (ok) return 0;
+    unlink(temp.c_str());
+    return error != 0 ? error : EIO;
 }
 
 // Header of a stereo file at the song's rate: fmt_size 16 and PCM, or 18
@@ -166,21 +129,17 @@ wave_header pcm_wave_header(uint32_t count)
     return h;
 }
 
-wave_header song_wave_header() { return pcm_wave_header(SONG_SAMPLES); }
-
-bool wave_export_to(const char* path, const int16_t* samples, uint32_t count)
+int wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, WaveProgress progress)
 {
-    return write_pcm(path, song_wave_header(), samples, count, nullptr);
-}
-
-bool wave_export(const int16_t* samples, uint32_t count)
-{
-    return wave_export_to("./output.wav", samples, count);
-}
-
-bool wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, const char* program)
-{
-    return write_pcm(path, pcm_wave_header(count), samples, count, program);
+    std::string temp;
+    std::FILE* file = open_draft(path, temp);
+    if (file == nullptr) return errno;
+    errno = 0;
+    const wave_header header = pcm_wave_header(count);
+    bool ok = std::fwrite(&header, sizeof header, 1, file) == 1;
+    if (progress.writing_samples != nullptr) progress.writing_samples(progress.context);
+    ok = ok && write_samples(file, samples, count);
+    return commit_draft(file, temp, path, ok);
 }
 
 namespace {
@@ -228,20 +187,16 @@ float_wave_header float_header(uint32_t count)
 
 }  // namespace
 
-bool float_wave_open(FloatWave& wave, const char* path, const char* program)
+int float_wave_open(FloatWave& wave, const char* path)
 {
     wave = FloatWave{};
     wave.path = path;
-    wave.program = program;
     wave.file = open_draft(path, wave.temp);
-    if (wave.file == nullptr) {
-        report_failure(path, errno, program);
-        return false;
-    }
+    if (wave.file == nullptr) return errno;
     const float_wave_header placeholder{};
     errno = 0;
     wave.ok = std::fwrite(&placeholder, sizeof placeholder, 1, wave.file) == 1;
-    return true;
+    return 0;
 }
 
 void float_wave_append(FloatWave& wave, const float* samples, uint32_t count)
@@ -250,7 +205,7 @@ void float_wave_append(FloatWave& wave, const float* samples, uint32_t count)
     wave.count += count;
 }
 
-bool float_wave_finish(FloatWave& wave, float scale)
+int float_wave_finish(FloatWave& wave, float scale)
 {
     constexpr uint32_t PIECE = 4096;
     float piece[PIECE];
@@ -268,9 +223,9 @@ bool float_wave_finish(FloatWave& wave, float scale)
     const float_wave_header header = float_header(wave.count);
     ok = ok && std::fseek(wave.file, 0, SEEK_SET) == 0 &&
          std::fwrite(&header, sizeof header, 1, wave.file) == 1;
-    const bool committed = commit_draft(wave.file, wave.temp, wave.path.c_str(), ok, wave.program);
+    const int error = commit_draft(wave.file, wave.temp, wave.path.c_str(), ok);
     wave.file = nullptr;
-    return committed;
+    return error;
 }
 
 void float_wave_discard(FloatWave& wave)

@@ -1,5 +1,5 @@
-// The WAV file writer: ./output.wav, 16-bit PCM stereo at 44,100 Hz; and
-// for the song tool, files of any length and 32-bit float files.
+// The WAV file writer: 16-bit PCM stereo files at 44,100 Hz of any length,
+// and 32-bit float files.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -28,38 +28,33 @@ static_assert(sizeof(wave_header) == 44, "the WAV header is 44 bytes");
 // little-endian byte order.
 wave_header pcm_wave_header(uint32_t count);
 
-// The header of the song's file (SONG_SAMPLES samples).
-wave_header song_wave_header();
+// Something to do once the header is written and the samples follow
+// (songrender says so).
+struct WaveProgress {
+    void (*writing_samples)(void* context) = nullptr;
+    void* context = nullptr;
+};
 
-// Writes the header and `count` interleaved samples to ./output.wav. The file
-// is written under a temporary name and renamed into place only when
-// complete, so a failed export never leaves a truncated or half-replaced
-// file. Returns false, after reporting why, when the file could not be written.
-bool wave_export(const int16_t* samples, uint32_t count);
-
-// The same, to any path (the temporary file goes into the same folder).
-bool wave_export_to(const char* path, const int16_t* samples, uint32_t count);
-
-// A tool's file of `count` samples, written as safely but without
-// songrender's progress lines; a failure is reported on standard error
-// only, as "PROGRAM: could not write PATH: REASON".
-bool wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, const char* program);
+// Writes the header and `count` interleaved samples to `path`. The file is
+// written under a temporary name in the same folder and renamed into place
+// only when complete, so a failed write never leaves a truncated or
+// half-replaced file. Returns 0, or the reason (an errno value).
+int wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, WaveProgress progress = {});
 
 // A stereo 32-bit float file (format 3, with a fact chunk) built while its
 // samples stream in, under a temporary name until float_wave_finish.
 struct FloatWave {
     std::FILE* file = nullptr;
     std::string temp, path;
-    const char* program = nullptr;
     uint32_t count = 0;  // samples appended
     bool ok = false;     // every write so far went through
 };
 
-// False, reported as wave_write_pcm does, if the file cannot be made.
-bool float_wave_open(FloatWave& wave, const char* path, const char* program);
+// 0, or the reason the file cannot be made.
+int float_wave_open(FloatWave& wave, const char* path);
 void float_wave_append(FloatWave& wave, const float* samples, uint32_t count);
 // Multiplies every sample by `scale` in place, writes the header and renames
-// the file into place; false, reported, if anything failed (nothing is left).
-bool float_wave_finish(FloatWave& wave, float scale);
+// the file into place; 0, or the reason it failed (nothing is left).
+int float_wave_finish(FloatWave& wave, float scale);
 // Removes an unfinished file.
 void float_wave_discard(FloatWave& wave);

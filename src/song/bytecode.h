@@ -10,13 +10,15 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int SONG_CHANNELS = 8;
-constexpr int SONG_OSC_CHANNELS = 7;  // channel 7 plays drum samples
+#include "base/timeline.h"
+
 constexpr int SONG_PATTERNS = 48;
-constexpr int SONG_TABLE_ENTRIES = SONG_CHANNELS + SONG_PATTERNS;
+constexpr int SONG_TABLE_ENTRIES = CHANNEL_COUNT + SONG_PATTERNS;
 constexpr unsigned SONG_HEADER_SIZE = 2 * SONG_TABLE_ENTRIES;  // 112
 constexpr unsigned SONG_MAX_SIZE = 65536;  // read positions are 16-bit
 constexpr int SONG_LOOP_LEVELS = 5;
+// Octave of each channel before its stream sets one.
+constexpr uint16_t TARQ_START_OCTAVE[CHANNEL_COUNT] = {2, 0, 0, 0, 0, 0, 0, 0};
 
 enum class Op : uint8_t {
     rest,          // 0x0L

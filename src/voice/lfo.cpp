@@ -1,17 +1,6 @@
 #include "voice/lfo.h"
 
-#include <cstring>
-
 #include "data/tables.h"
-
-uint32_t lfo_accumulator[OSC_CHANNELS];
-uint16_t lfo_pitch[OSC_CHANNELS];
-int8_t lfo_waveform[OSC_CHANNELS];
-int8_t lfo_intensity[OSC_CHANNELS];
-int8_t lfo_amplitude[OSC_CHANNELS];
-uint16_t lfo_length[OSC_CHANNELS];
-uint16_t lfo_tick[OSC_CHANNELS];
-int16_t lfo_output[OSC_CHANNELS];
 
 namespace {
 
@@ -19,9 +8,9 @@ namespace {
 // waveform unit in, so waveforms past 0 run off the end of one wave into the
 // start of the next. A negative waveform would start before the bank: it
 // reads from the bank's start instead.
-int lfo_window_start(int i)
+int lfo_window_start(const Lfo& lfo)
 {
-    return lfo_waveform[i] > 0 ? 4 * lfo_waveform[i] : 0;
+    return lfo.lfo_waveform > 0 ? 4 * lfo.lfo_waveform : 0;
 }
 
 // The offset at a phase of a window of the bank.
@@ -35,62 +24,50 @@ int16_t lfo_offset(const int8_t* window, uint32_t accumulator, int8_t amplitude)
 
 }  // namespace
 
-void lfo_step(int i)
+void lfo_step(Lfo& lfo)
 {
-    lfo_accumulator[i] += lfo_pitch[i];
-    lfo_output[i] = lfo_offset(&wavetable_data[lfo_window_start(i)], lfo_accumulator[i], lfo_amplitude[i]);
+    lfo.lfo_accumulator += lfo.lfo_pitch;
+    lfo.lfo_output = lfo_offset(&wavetable_data[lfo_window_start(lfo)], lfo.lfo_accumulator, lfo.lfo_amplitude);
 }
 
 // The phase and the output live in registers for the whole run.
-void lfo_run(int i, uint32_t frames, int16_t* offsets)
+void lfo_run(Lfo& lfo, uint32_t frames, int16_t* offsets)
 {
-    const int8_t* window = &wavetable_data[lfo_window_start(i)];
-    const uint16_t pitch = lfo_pitch[i];
-    const int8_t amplitude = lfo_amplitude[i];
-    uint32_t accumulator = lfo_accumulator[i];
-    int16_t output = lfo_output[i];
+    const int8_t* window = &wavetable_data[lfo_window_start(lfo)];
+    const uint16_t pitch = lfo.lfo_pitch;
+    const int8_t amplitude = lfo.lfo_amplitude;
+    uint32_t accumulator = lfo.lfo_accumulator;
+    int16_t output = lfo.lfo_output;
     for (uint32_t j = 0; j < frames; ++j) {
         offsets[j] = output;
         accumulator += pitch;
         output = lfo_offset(window, accumulator, amplitude);
     }
-    lfo_accumulator[i] = accumulator;
-    lfo_output[i] = output;
+    lfo.lfo_accumulator = accumulator;
+    lfo.lfo_output = output;
 }
 
-void lfo_fade_step(int i)
+void lfo_fade_step(Lfo& lfo)
 {
-    if (lfo_tick[i] != 0) {
-        --lfo_tick[i];
+    if (lfo.lfo_tick != 0) {
+        --lfo.lfo_tick;
         return;
     }
     // Signed compare: the amplitude settles one above the intensity, a
     // negative intensity never lets it rise, and 127 lets it wrap to -128.
-    if (lfo_amplitude[i] <= lfo_intensity[i]) {
-        lfo_amplitude[i] = static_cast<int8_t>(lfo_amplitude[i] + 1);
-        lfo_tick[i] = static_cast<uint16_t>(lfo_length[i] * 64u);  // 16-bit counter
+    if (lfo.lfo_amplitude <= lfo.lfo_intensity) {
+        lfo.lfo_amplitude = static_cast<int8_t>(lfo.lfo_amplitude + 1);
+        lfo.lfo_tick = static_cast<uint16_t>(lfo.lfo_length * 64u);  // 16-bit counter
     }
 }
 
-uint32_t lfo_fade_quiet_frames(int i)
+uint32_t lfo_fade_quiet_frames(const Lfo& lfo)
 {
-    if (lfo_tick[i] != 0) return lfo_tick[i];
-    return lfo_amplitude[i] <= lfo_intensity[i] ? 0 : UINT32_MAX;
+    if (lfo.lfo_tick != 0) return lfo.lfo_tick;
+    return lfo.lfo_amplitude <= lfo.lfo_intensity ? 0 : UINT32_MAX;
 }
 
-void lfo_fade_skip(int i, uint32_t frames)
+void lfo_fade_skip(Lfo& lfo, uint32_t frames)
 {
-    if (lfo_tick[i] != 0) lfo_tick[i] = static_cast<uint16_t>(lfo_tick[i] - frames);
-}
-
-void lfo_reset()
-{
-    std::memset(lfo_accumulator, 0, sizeof lfo_accumulator);
-    std::memset(lfo_pitch, 0, sizeof lfo_pitch);
-    std::memset(lfo_waveform, 0, sizeof lfo_waveform);
-    std::memset(lfo_intensity, 0, sizeof lfo_intensity);
-    std::memset(lfo_amplitude, 0, sizeof lfo_amplitude);
-    std::memset(lfo_length, 0, sizeof lfo_length);
-    std::memset(lfo_tick, 0, sizeof lfo_tick);
-    std::memset(lfo_output, 0, sizeof lfo_output);
+    if (lfo.lfo_tick != 0) lfo.lfo_tick = static_cast<uint16_t>(lfo.lfo_tick - frames);
 }

@@ -5,20 +5,6 @@
 #include <cstring>
 
 #include "data/tables.h"
-#include "song/tarq.h"
-
-uint32_t osc_accumulator[OSC_CHANNELS];
-uint16_t osc_pitch[OSC_CHANNELS];
-uint16_t osc_target_pitch[OSC_CHANNELS];
-int16_t osc_wavetable[OSC_CHANNELS][2][OSC_TABLE_LENGTH];
-int8_t osc_sample_1_l[OSC_CHANNELS];
-int8_t osc_sample_2_l[OSC_CHANNELS];
-int8_t osc_sample_1_r[OSC_CHANNELS];
-int8_t osc_sample_2_r[OSC_CHANNELS];
-uint8_t osc_mix[OSC_CHANNELS];
-uint8_t osc_phase[OSC_CHANNELS];
-float osc_volume[OSC_CHANNELS];
-float osc_stereo_mix[OSC_CHANNELS];
 
 // Constant-power pan law over a quarter circle. The angle constant is 1.57,
 // not pi/2, so the centre is not quite balanced and full right leaks a
@@ -63,23 +49,8 @@ PanGains pan_gains_of(int8_t panning)
 // is truncated directly, which the vectoriser can do four at a time.
 int16_t to_i16(float value) { return static_cast<int16_t>(static_cast<int32_t>(value)); }
 
-// A side's two waves morphed over the whole table and scaled by 18, from
-// 8-bit samples to the table's 16-bit range with headroom for seven
-// channels, together with the settings they were morphed with. They change
-// only with the waves, the rotation and the wave envelope's mix; most bakes
-// move only the volume and reuse them.
-struct MorphedSide {
-    bool valid;
-    int8_t wave_1;
-    int8_t wave_2;
-    uint8_t phase;
-    uint8_t mix;
-    float scaled[OSC_TABLE_LENGTH];
-};
-
-MorphedSide morphed_sides[OSC_CHANNELS][2];
-
-// The second wave is read rotated by `phase` entries.
+// The second wave is read rotated by `phase` entries; scaled by 18, from
+// 8-bit samples to the table's 16-bit range with headroom for seven channels.
 void morph_side(MorphedSide& side, int8_t wave_1, int8_t wave_2, uint8_t phase, uint8_t mix)
 {
     const int8_t* first = &wavetable_data[wave_1 * WAVE_LENGTH];
@@ -96,10 +67,8 @@ void morph_side(MorphedSide& side, int8_t wave_1, int8_t wave_2, uint8_t phase, 
     side.mix = mix;
 }
 
-const float* scaled_side(int channel, int side_index, int8_t wave_1, int8_t wave_2, uint8_t phase,
-                         uint8_t mix)
+const float* scaled_side(MorphedSide& side, int8_t wave_1, int8_t wave_2, uint8_t phase, uint8_t mix)
 {
-    MorphedSide& side = morphed_sides[channel][side_index];
     if (!side.valid || side.wave_1 != wave_1 || side.wave_2 != wave_2 || side.phase != phase ||
         side.mix != mix)
         morph_side(side, wave_1, wave_2, phase, mix);
@@ -118,25 +87,24 @@ int16_t cross_feed(int16_t own, int16_t other, float stereo_mix, double keep)
 
 }  // namespace
 
-void update_wavetable(uint8_t channel, int8_t sample_1_l, int8_t sample_2_l,
-                      int8_t sample_1_r, int8_t sample_2_r, uint8_t mix,
-                      uint8_t phase, float volume, float stereo_mix)
+void update_wavetable(Oscillator& osc, int8_t sample_1_l, int8_t sample_2_l, int8_t sample_1_r,
+                      int8_t sample_2_r, uint8_t mix, uint8_t phase, float volume, float stereo_mix)
 {
     // A volume that is not positive (NaN too) bakes silence, and a finite
     // cross-feed of silence is silence.
     const bool silent = !(volume > 0.0f);
     if (silent && std::isfinite(stereo_mix)) {
-        std::memset(osc_wavetable[channel], 0, sizeof osc_wavetable[channel]);
+        std::memset(osc.osc_wavetable, 0, sizeof osc.osc_wavetable);
         return;
     }
-    const PanGains gains = pan_gains_of(tarq_panning[channel]);
+    const PanGains gains = pan_gains_of(osc.osc_panning);
     const double keep = 1.0 - static_cast<double>(stereo_mix);
-    const float* scaled_left = scaled_side(channel, 0, sample_1_l, sample_2_l, 0, mix);
-    const float* scaled_right = scaled_side(channel, 1, sample_1_r, sample_2_r, phase, mix);
+    const float* scaled_left = scaled_side(osc.osc_morphed[0], sample_1_l, sample_2_l, 0, mix);
+    const float* scaled_right = scaled_side(osc.osc_morphed[1], sample_1_r, sample_2_r, phase, mix);
     // Every scaled sample is finite, so levelling at 0 gives exact zeros.
     const float audible = silent ? 0.0f : volume;
-    int16_t* table_left = osc_wavetable[channel][0];
-    int16_t* table_right = osc_wavetable[channel][1];
+    int16_t* table_left = osc.osc_wavetable[0];
+    int16_t* table_right = osc.osc_wavetable[1];
     for (unsigned k = 0; k < OSC_TABLE_LENGTH; ++k) {
         const int16_t left = level(scaled_left[k], audible, gains.left);
         const int16_t right = level(scaled_right[k], audible, gains.right);
@@ -146,41 +114,21 @@ void update_wavetable(uint8_t channel, int8_t sample_1_l, int8_t sample_2_l,
 }
 
 // The phase lives in a register for the whole run.
-void osc_run(int i, uint32_t frames, const int16_t* lfo_offsets, int16_t (*out)[2])
+void osc_run(Oscillator& osc, uint32_t frames, const int16_t* lfo_offsets, int16_t (*out)[2])
 {
-    uint32_t accumulator = osc_accumulator[i];
-    const uint16_t pitch = osc_pitch[i];
+    uint32_t accumulator = osc.osc_accumulator;
+    const uint16_t pitch = osc.osc_pitch;
     for (uint32_t j = 0; j < frames; ++j) {
         accumulator = osc_advance(accumulator, pitch, lfo_offsets[j]);
-        const StereoSample s = osc_read(i, accumulator);
+        const StereoSample s = osc_read(osc, accumulator);
         out[j][0] = s.left;
         out[j][1] = s.right;
     }
-    osc_accumulator[i] = accumulator;
+    osc.osc_accumulator = accumulator;
 }
 
-void osc_rebake(int channel)
+void osc_rebake(Oscillator& osc)
 {
-    update_wavetable(static_cast<uint8_t>(channel), osc_sample_1_l[channel],
-                     osc_sample_2_l[channel], osc_sample_1_r[channel],
-                     osc_sample_2_r[channel], osc_mix[channel], osc_phase[channel],
-                     osc_volume[channel], osc_stereo_mix[channel]);
-}
-
-void osc_reset()
-{
-    std::memset(osc_accumulator, 0, sizeof osc_accumulator);
-    std::memset(osc_pitch, 0, sizeof osc_pitch);
-    std::memset(osc_target_pitch, 0, sizeof osc_target_pitch);
-    std::memset(osc_wavetable, 0, sizeof osc_wavetable);
-    std::memset(osc_sample_1_l, 0, sizeof osc_sample_1_l);
-    std::memset(osc_sample_2_l, 0, sizeof osc_sample_2_l);
-    std::memset(osc_sample_1_r, 0, sizeof osc_sample_1_r);
-    std::memset(osc_sample_2_r, 0, sizeof osc_sample_2_r);
-    std::memset(osc_mix, 0, sizeof osc_mix);
-    std::memset(osc_phase, 0, sizeof osc_phase);
-    std::memset(osc_volume, 0, sizeof osc_volume);
-    std::memset(osc_stereo_mix, 0, sizeof osc_stereo_mix);
-    for (auto& sides : morphed_sides)
-        for (MorphedSide& side : sides) side.valid = false;
+    update_wavetable(osc, osc.osc_sample_1_l, osc.osc_sample_2_l, osc.osc_sample_1_r, osc.osc_sample_2_r,
+                     osc.osc_mix, osc.osc_phase, osc.osc_volume, osc.osc_stereo_mix);
 }

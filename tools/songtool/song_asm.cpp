@@ -336,7 +336,7 @@ struct Assembler {
     void channel_header(Loc loc)
     {
         skip_blanks();
-        const std::optional<long> c = number(0, SONG_CHANNELS - 1, "channel");
+        const std::optional<long> c = number(0, CHANNEL_COUNT - 1, "channel");
         skip_blanks();
         if (is_name(std::string(1, peek()))) word();  // a name for the reader
         start_section(SectionKind::channel, loc);
@@ -347,7 +347,7 @@ struct Assembler {
     int free_pattern_number() const
     {
         for (int p = 0; p < SONG_PATTERNS; ++p)
-            if (!entries[SONG_CHANNELS + p]) return p;
+            if (!entries[CHANNEL_COUNT + p]) return p;
         return -1;
     }
 
@@ -371,7 +371,7 @@ struct Assembler {
         }
         if (!pattern_numbers.emplace(name, static_cast<int>(*p)).second)
             return error(name_loc, "pattern " + name + " is defined twice");
-        set_entry(SONG_CHANNELS + static_cast<int>(*p), static_cast<uint16_t>(block.size()), loc,
+        set_entry(CHANNEL_COUNT + static_cast<int>(*p), static_cast<uint16_t>(block.size()), loc,
                   "pattern " + std::to_string(*p));
     }
 
@@ -435,7 +435,7 @@ struct Assembler {
         close_section();
         if (trailer) emit(0, eof);
         resolve_calls();
-        for (int c = 0; c < SONG_CHANNELS; ++c)
+        for (int c = 0; c < CHANNEL_COUNT; ++c)
             if (!entries[c]) error(eof, "channel " + std::to_string(c) + " is not defined");
         for (int k = 0; k < SONG_TABLE_ENTRIES; ++k) {
             const uint16_t value = entries[k].value_or(0);

@@ -84,7 +84,7 @@ struct Checker {
     std::vector<SongError> errors;
     std::set<std::tuple<int, int, uint32_t, std::string>> reported;
     std::array<ParsedStream, SONG_PATTERNS> patterns;
-    std::array<ParsedStream, SONG_CHANNELS> channels;
+    std::array<ParsedStream, CHANNEL_COUNT> channels;
 
     void report(SongPlace place, uint32_t offset, const char* rule, const std::string& message)
     {
@@ -227,7 +227,7 @@ struct Checker {
             const Event& e = se.event;
             switch (e.op) {
             case Op::octave:
-                if (w.channel == TARQ_DRUM_CHANNEL && nibble_low(e.byte) > 6)
+                if (w.channel == DRUM_CHANNEL && nibble_low(e.byte) > 6)
                     report(w, se.pos, "drum-octave",
                            "drum octave " + std::to_string(nibble_low(e.byte)) +
                                " is outside 0..6");
@@ -237,10 +237,10 @@ struct Checker {
                 states.set_transpose(operand_signed(e.operand));
                 break;
             case Op::note:
-                if (w.channel != TARQ_DRUM_CHANNEL) check_pitch(w, se, states);
+                if (w.channel != DRUM_CHANNEL) check_pitch(w, se, states);
                 break;
             case Op::instrument:
-                if (w.channel == TARQ_DRUM_CHANNEL)
+                if (w.channel == DRUM_CHANNEL)
                     report(w, se.pos, "drum-instrument", "instrument on the drum channel");
                 break;
             case Op::loop_start: {
@@ -275,10 +275,10 @@ struct Checker {
     void check_patterns()
     {
         for (int p = 0; p < SONG_PATTERNS; ++p) {
-            const uint16_t entry = song_table_entry(block, SONG_CHANNELS + p);
+            const uint16_t entry = song_table_entry(block, CHANNEL_COUNT + p);
             if (entry == 0) continue;  // not defined
             if (!entry_inside(entry)) {
-                report({-1, p}, 2 * (SONG_CHANNELS + p), "outside-streams", outside_message(entry));
+                report({-1, p}, 2 * (CHANNEL_COUNT + p), "outside-streams", outside_message(entry));
                 continue;
             }
             patterns[p] = parse({-1, p}, entry, true);
@@ -292,7 +292,7 @@ struct Checker {
     {
         for (const StreamEvent& se : channels[c].stream.events) {
             if (se.event.op != Op::pattern_call || se.event.operand >= SONG_PATTERNS) continue;
-            const uint16_t entry = song_table_entry(block, SONG_CHANNELS + se.event.operand);
+            const uint16_t entry = song_table_entry(block, CHANNEL_COUNT + se.event.operand);
             if (!entry_inside(entry))
                 report({c, -1}, se.pos, "undefined-pattern",
                        "calls pattern " + std::to_string(se.event.operand) + ", which " +
@@ -373,6 +373,6 @@ std::vector<SongError> check_song(const uint8_t* block, size_t size)
                      " bytes is larger than the 65536 bytes that 16-bit offsets reach"}};
     Checker checker{block, size, {}, {}, {}, {}};
     checker.check_patterns();
-    for (int c = 0; c < SONG_CHANNELS; ++c) checker.check_channel(c);
+    for (int c = 0; c < CHANNEL_COUNT; ++c) checker.check_channel(c);
     return checker.errors;
 }

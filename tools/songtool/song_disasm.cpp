@@ -61,7 +61,7 @@ struct Disassembler {
 
     bool is_pattern_section(unsigned p) const
     {
-        return p < SONG_PATTERNS && is_header[SONG_CHANNELS + p];
+        return p < SONG_PATTERNS && is_header[CHANNEL_COUNT + p];
     }
 
     std::string event_text(const Event& e) const
@@ -130,10 +130,10 @@ struct Disassembler {
 
     void header(int k)
     {
-        if (k < SONG_CHANNELS) {
+        if (k < CHANNEL_COUNT) {
             out.line("channel " + std::to_string(k));
         } else {
-            const int p = k - SONG_CHANNELS;
+            const int p = k - CHANNEL_COUNT;
             std::string text = "pattern " + pattern_label(p);
             if (p != auto_pattern_number()) text += " = " + std::to_string(p);
             out.line(text);
@@ -145,7 +145,7 @@ struct Disassembler {
     int auto_pattern_number() const
     {
         for (int p = 0; p < SONG_PATTERNS; ++p)
-            if (!labelled[SONG_CHANNELS + p] && entries[SONG_CHANNELS + p] == 0) return p;
+            if (!labelled[CHANNEL_COUNT + p] && entries[CHANNEL_COUNT + p] == 0) return p;
         return -1;
     }
 
@@ -186,7 +186,7 @@ struct Disassembler {
         // assembler numbers patterns.
         for (int k = 0; k < SONG_TABLE_ENTRIES; ++k) {
             // Patterns default to 0 (undefined); channels must be given.
-            if (is_header[k] || (entries[k] == 0 && k >= SONG_CHANNELS)) continue;
+            if (is_header[k] || (entries[k] == 0 && k >= CHANNEL_COUNT)) continue;
             char text[40];
             std::snprintf(text, sizeof text, "entry %d = 0x%04X", k, entries[k]);
             out.line(text);

@@ -3,7 +3,7 @@
 #include <set>
 #include <vector>
 
-#include "driver/render.h"
+#include "base/timeline.h"
 #include "song/tarq.h"
 #include "song_check.h"
 
@@ -49,28 +49,29 @@ void note_uses(const Stream& stream, std::set<int>& instruments, ChannelUse& use
 
 }  // namespace
 
-std::array<HoldTime, SONG_CHANNELS> closing_hold_times(const uint8_t* block, size_t size,
+std::array<HoldTime, CHANNEL_COUNT> closing_hold_times(const uint8_t* block, size_t size,
                                                        uint32_t frame_limit)
 {
-    std::array<HoldTime, SONG_CHANNELS> times{};
-    std::array<uint32_t, SONG_CHANNELS> wait_at{};
+    std::array<HoldTime, CHANNEL_COUNT> times{};
+    std::array<uint32_t, CHANNEL_COUNT> wait_at{};
     int waiting = 0;
-    for (int c = 0; c < SONG_CHANNELS; ++c) {
+    for (int c = 0; c < CHANNEL_COUNT; ++c) {
         Stream stream;
         decode_stream(block, size, song_table_entry(block, static_cast<unsigned>(c)), stream);
         wait_at[c] = hold_wait_position(block, stream);
         times[c].has_hold = wait_at[c] != 0;
         waiting += times[c].has_hold;
     }
-    render_reset();
-    tarq_load(block);
+    Tarq tarq_state;
+    tarq_start(tarq_state, block, instrument_bank);
+    const TarqListeners nobody;
     uint32_t tick = 0;
     for (uint32_t frame = 0; frame < frame_limit && waiting > 0; ++frame) {
-        const bool ticks = tick_counter == 0;
-        tarq();
+        const bool ticks = tarq_state.tick_counter == 0;
+        tarq(tarq_state, nobody);
         if (!ticks) continue;
-        for (int c = 0; c < SONG_CHANNELS; ++c) {
-            if (!times[c].has_hold || times[c].reached || data_pointer[c] != wait_at[c]) continue;
+        for (int c = 0; c < CHANNEL_COUNT; ++c) {
+            if (!times[c].has_hold || times[c].reached || tarq_state.data_pointer[c] != wait_at[c]) continue;
             times[c] = {true, true, tick, frame};
             --waiting;
         }
@@ -84,7 +85,7 @@ std::string song_info(const uint8_t* block, size_t size)
     constexpr uint32_t frame_limit = 20 * SONG_FRAMES;
     const auto times = closing_hold_times(block, size, frame_limit);
     std::string text;
-    for (int c = 0; c < SONG_CHANNELS; ++c) {
+    for (int c = 0; c < CHANNEL_COUNT; ++c) {
         const uint16_t start = song_table_entry(block, static_cast<unsigned>(c));
         Stream stream;
         decode_stream(block, size, start, stream);
@@ -93,7 +94,7 @@ std::string song_info(const uint8_t* block, size_t size)
         const std::set<int> called = use.patterns;
         for (int p : called) {
             Stream body;
-            decode_stream(block, size, song_table_entry(block, SONG_CHANNELS + p), body);
+            decode_stream(block, size, song_table_entry(block, CHANNEL_COUNT + p), body);
             note_uses(body, use.pattern_instruments, use);
         }
         text += "channel " + std::to_string(c) + ": " +

@@ -21,7 +21,7 @@ struct HoldTime {
 // every channel with a closing hold has reached it or frame_limit frames
 // have run. The block must pass check_song. Leaves the voice and song state
 // as the run left it.
-std::array<HoldTime, SONG_CHANNELS> closing_hold_times(const uint8_t* block, size_t size,
+std::array<HoldTime, CHANNEL_COUNT> closing_hold_times(const uint8_t* block, size_t size,
                                                        uint32_t frame_limit);
 
 // The report of `songtool info`; the block must pass check_song.

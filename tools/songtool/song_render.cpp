@@ -9,27 +9,25 @@
 #include <cstring>
 #include <ostream>
 
-#include "fx/buffers.h"
+#include "data/tables.h"
+#include "driver/playback.h"
 #include "fx/mixdown.h"
-#include "fx/reverb.h"
-#include "output/alsa.h"
 #include "output/wave.h"
 #include "render_progress.h"
-#include "song/tarq.h"
 
 namespace {
 
 constexpr const char* PROGRAM = "songtool";
 
 // "0,3" -> channels 0 and 3.
-bool parse_channels(const std::string& option, const std::string& text, bool (&chosen)[RENDER_CHANNELS],
+bool parse_channels(const std::string& option, const std::string& text, bool (&chosen)[CHANNEL_COUNT],
                     std::string& error)
 {
     size_t from = 0;
     while (true) {
         const size_t comma = text.find(',', from);
         const std::string item = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-        if (item.size() != 1 || item[0] < '0' || item[0] >= '0' + RENDER_CHANNELS) {
+        if (item.size() != 1 || item[0] < '0' || item[0] >= '0' + CHANNEL_COUNT) {
             error = option + ": '" + item + "' is not a channel 0 to 7 (write them as 0,3)";
             return false;
         }
@@ -82,8 +80,8 @@ bool make_stems_dir(const std::string& dir, std::ostream& err)
 // The run: what the mix reports goes to the stems and the progress bar.
 struct RenderRun {
     const RenderRequest& request;
-    FloatWave stems[RENDER_CHANNELS];
-    bool stem_wanted[RENDER_CHANNELS] = {};
+    FloatWave stems[CHANNEL_COUNT];
+    bool stem_wanted[CHANNEL_COUNT] = {};
     ProgressBar bar;
 };
 
@@ -102,7 +100,7 @@ void on_mix_progress(void* context, MixStage stage, int k, uint32_t done, uint32
     std::string name = "channel " + std::to_string(k) + ": render";
     if (channel_has_delay(k)) name += ", delay";
     if (channel_has_reverb(k)) name += ", reverb";
-    run.bar.show(name, CHANNELS_SHARE * (k + part) / RENDER_CHANNELS);
+    run.bar.show(name, CHANNELS_SHARE * (k + part) / CHANNEL_COUNT);
 }
 
 void on_channel_block(void* context, int k, uint32_t, const float* samples, uint32_t length)
@@ -111,12 +109,20 @@ void on_channel_block(void* context, int k, uint32_t, const float* samples, uint
     if (run.stem_wanted[k]) float_wave_append(run.stems[k], samples, length);
 }
 
-bool open_stems(RenderRun& run)
+// "songtool: could not write PATH: REASON" on `err`; false when there was
+// something to say.
+bool written(int error, const std::string& path, std::ostream& err)
 {
-    for (int k = 0; k < RENDER_CHANNELS; ++k) {
+    if (error != 0) err << PROGRAM << ": could not write " << path << ": " << std::strerror(error) << '\n';
+    return error == 0;
+}
+
+bool open_stems(RenderRun& run, std::ostream& err)
+{
+    for (int k = 0; k < CHANNEL_COUNT; ++k) {
         if (!run.request.in_master[k]) continue;
         const std::string path = run.request.stems_dir + "/channel-" + std::to_string(k) + ".wav";
-        if (!float_wave_open(run.stems[k], path.c_str(), PROGRAM)) return false;
+        if (!written(float_wave_open(run.stems[k], path.c_str()), path, err)) return false;
         run.stem_wanted[k] = true;
     }
     return true;
@@ -129,12 +135,13 @@ void discard_stems(RenderRun& run)
 
 // Every stem times the master's normalisation, in full-scale floats: a
 // 16-bit sample s becomes s / 32768.
-bool finish_stems(RenderRun& run, float peak)
+bool finish_stems(RenderRun& run, float peak, std::ostream& err)
 {
     const float scale = peak == 0.0f ? 0.0f : 32767.0f / peak / 32768.0f;
     bool ok = true;
-    for (int k = 0; k < RENDER_CHANNELS; ++k)
-        if (run.stem_wanted[k]) ok = float_wave_finish(run.stems[k], scale) && ok;
+    for (int k = 0; k < CHANNEL_COUNT; ++k)
+        if (run.stem_wanted[k])
+            ok = written(float_wave_finish(run.stems[k], scale), run.stems[k].path, err) && ok;
     return ok;
 }
 
@@ -142,7 +149,7 @@ bool finish_stems(RenderRun& run, float peak)
 
 bool parse_render_arguments(const std::vector<std::string>& args, RenderRequest& r, std::string& error)
 {
-    bool solo[RENDER_CHANNELS] = {}, mute[RENDER_CHANNELS] = {};
+    bool solo[CHANNEL_COUNT] = {}, mute[CHANNEL_COUNT] = {};
     bool soloed = false, length_given = false;
     std::vector<std::string> seen;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -171,39 +178,41 @@ bool parse_render_arguments(const std::vector<std::string>& args, RenderRequest&
     }
     if (r.song.empty()) return error = "no SONG given", false;
     if (r.output.empty() && !r.play) return error = "render needs -o OUT.wav, --play or both", false;
-    for (int k = 0; k < RENDER_CHANNELS; ++k) r.in_master[k] = (!soloed || solo[k]) && !mute[k];
+    for (int k = 0; k < CHANNEL_COUNT; ++k) r.in_master[k] = (!soloed || solo[k]) && !mute[k];
     return true;
 }
 
 int render_song(const std::vector<uint8_t>& block, const RenderRequest& request, std::ostream& err)
 {
     RenderRun run{request, {}, {}, ProgressBar(request.show_progress, stderr)};
-    if (!request.stems_dir.empty() && (!make_stems_dir(request.stems_dir, err) || !open_stems(run))) {
+    if (!request.stems_dir.empty() && (!make_stems_dir(request.stems_dir, err) || !open_stems(run, err))) {
         discard_stems(run);
         return EXIT_FAILURE;
     }
 
-    // From the state the program starts in, with this song in place of
-    // the compiled-in one.
-    render_reset();
-    reverb_reset();
-    tarq_load(block.data());
-    MixOptions options;
+    MixOptions options{block.data(), instrument_bank};
     options.frames = request.frames;
     std::copy(std::begin(request.in_master), std::end(request.in_master), options.in_master);
-    options.say_progress_lines = false;
     options.observe = request.stems_dir.empty() ? nullptr : on_channel_block;
     options.progress = on_mix_progress;
     options.context = &run;
-    const MasterMix mix = mix_channels(options);
+    MasterMix mix{};
+    Fault fault;
+    if (!mix_channels(options, mix, fault)) {
+        run.bar.finish();
+        discard_stems(run);
+        err << PROGRAM << ": " << fault.message << '\n';
+        return EXIT_FAILURE;
+    }
 
     const uint32_t samples = 2 * request.frames;
     run.bar.show("writing", CHANNELS_SHARE + EQUALISER_SHARE);
     const int16_t* song = master_to_song(mix.samples, samples, mix.peak);
-    bool ok = request.output.empty() || wave_write_pcm(request.output.c_str(), song, samples, PROGRAM);
-    if (!request.stems_dir.empty()) ok = ok ? finish_stems(run, mix.peak) : (discard_stems(run), false);
+    bool ok = request.output.empty() ||
+              written(wave_write_pcm(request.output.c_str(), song, samples), request.output, err);
+    if (!request.stems_dir.empty()) ok = ok ? finish_stems(run, mix.peak, err) : (discard_stems(run), false);
     run.bar.finish();
-    if (ok && request.play) alsa_playback(song, samples);
-    release_song_floats(mix.samples, samples);
+    if (ok && request.play) play_and_report(song, samples);
+    mix_release(mix);
     return ok ? EXIT_SUCCESS : EXIT_FAILURE;
 }

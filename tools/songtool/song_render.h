@@ -11,7 +11,7 @@
 struct RenderRequest {
     std::string song, output, stems_dir;
     uint32_t frames = SONG_FRAMES;
-    bool in_master[RENDER_CHANNELS] = {true, true, true, true, true, true, true, true};
+    bool in_master[CHANNEL_COUNT] = {true, true, true, true, true, true, true, true};
     bool play = false;
     bool show_progress = false;  // a progress bar on standard error
 };

@@ -3,58 +3,57 @@
 #include <algorithm>
 #include <optional>
 
-#include "driver/render.h"
 #include "data/tables.h"
 #include "song/tarq.h"
 #include "song_info.h"
 
 namespace {
 
-// The run being watched; the interpreter's hook has no context argument.
+// The run being watched.
 struct Watch {
     const uint8_t* block = nullptr;
     size_t size = 0;
     uint32_t tick = 0;
     Roll* roll = nullptr;
-    std::array<std::optional<size_t>, SONG_CHANNELS> sounding;  // index into roll->notes
+    std::array<std::optional<size_t>, CHANNEL_COUNT> sounding;  // index into roll->notes
 };
-Watch watch;
 
-void close_note(int c)
+void close_note(Watch& watch, int c)
 {
     if (!watch.sounding[c]) return;
     watch.roll->notes[*watch.sounding[c]].end = watch.tick;
     watch.sounding[c].reset();
 }
 
-void oscillator_note(int c, const Event& e)
+void oscillator_note(Watch& watch, const Tarq& t, int c, const Event& e)
 {
-    const int pitch = 12 * tarq_octave[c] + nibble_high(e.byte) + tarq_transpose[c];
+    const int pitch = 12 * t.tarq_octave[c] + nibble_high(e.byte) + t.tarq_transpose[c];
     int tied_from = -1;
-    if (tarq_tie_flag[c] != 0 && watch.sounding[c]) {
+    if (t.tarq_tie_flag[c] != 0 && watch.sounding[c]) {
         tied_from = watch.roll->notes[*watch.sounding[c]].pitch;
         if (tied_from == pitch) return;  // one longer note
     }
-    close_note(c);
+    close_note(watch, c);
     watch.sounding[c] = watch.roll->notes.size();
     watch.roll->notes.push_back({c, watch.tick, watch.tick, pitch, tied_from});
 }
 
 // Sees each event before the interpreter acts on it, with the channel's
 // state (octave, transposition, pending tie) as the event will find it.
-void on_event(int c, uint16_t pos)
+void on_event(void* context, const Tarq& t, int c, uint16_t pos)
 {
+    Watch& watch = *static_cast<Watch*>(context);
     Event e;
     if (!decode_event(watch.block, watch.size, pos, e)) return;
     Roll& roll = *watch.roll;
     switch (e.op) {
     case Op::note:
-        if (c != TARQ_DRUM_CHANNEL) oscillator_note(c, e);
-        else if (tarq_tie_flag[c] == 0)  // a tied drum note does not strike
+        if (c != DRUM_CHANNEL) oscillator_note(watch, t, c, e);
+        else if (t.tarq_tie_flag[c] == 0)  // a tied drum note does not strike
             roll.hits.push_back({watch.tick, (nibble_high(e.byte) - 1) % DRUM_SAMPLE_COUNT});
         break;
     case Op::rest:
-        close_note(c);
+        close_note(watch, c);
         break;
     case Op::tempo:
         if (roll.tempos.back().tick == watch.tick) roll.tempos.back().value = e.operand;
@@ -70,7 +69,7 @@ void on_event(int c, uint16_t pos)
 
 // Ticks the roll covers: through one bar of the last closing hold when
 // every channel reaches one, else as far as songrender plays.
-uint32_t roll_length(const std::array<HoldTime, SONG_CHANNELS>& holds, uint32_t ticks_played)
+uint32_t roll_length(const std::array<HoldTime, CHANNEL_COUNT>& holds, uint32_t ticks_played)
 {
     uint32_t last = 0;
     for (const HoldTime& h : holds) {
@@ -86,23 +85,24 @@ Roll observe_roll(const uint8_t* block, size_t size)
 {
     Roll roll;
     const auto holds = closing_hold_times(block, size, SONG_FRAMES);
-    for (int c = 0; c < SONG_CHANNELS; ++c)
+    for (int c = 0; c < CHANNEL_COUNT; ++c)
         roll.hold_tick[c] = holds[c].reached ? static_cast<int64_t>(holds[c].tick) : -1;
 
-    render_reset();
-    tarq_load(block);
-    roll.tempos.push_back({0, tick_speed / 14});
-    watch = {block, size, 0, &roll, {}};
-    tarq_event_hook = on_event;
+    Tarq t;
+    tarq_start(t, block, instrument_bank);
+    roll.tempos.push_back({0, t.tick_speed / 14});
+    Watch watch{block, size, 0, &roll, {}};
+    t.tarq_event_hook = on_event;
+    t.tarq_event_context = &watch;
+    const TarqListeners nobody;
     uint32_t ticks = 0;
     for (uint32_t frame = 0; frame < SONG_FRAMES; ++frame) {
-        const bool ticks_now = tick_counter == 0;
-        tarq();
+        const bool ticks_now = t.tick_counter == 0;
+        tarq(t, nobody);
         if (ticks_now) watch.tick = ++ticks;
     }
-    tarq_event_hook = nullptr;
     roll.end_tick = roll_length(holds, ticks);
-    for (int c = 0; c < SONG_CHANNELS; ++c) close_note(c);
+    for (int c = 0; c < CHANNEL_COUNT; ++c) close_note(watch, c);
     // Drop what lies past the end, and notes replaced within their own tick
     // (length 0), which are never heard.
     for (RollNote& n : roll.notes) n.end = std::min(n.end, roll.end_tick);
@@ -110,6 +110,5 @@ Roll observe_roll(const uint8_t* block, size_t size)
     std::erase_if(roll.hits, [&](const RollHit& h) { return h.tick >= roll.end_tick; });
     std::erase_if(roll.tempos, [&](const RollTempo& t) { return t.tick >= roll.end_tick && t.tick > 0; });
     std::erase_if(roll.calls, [&](const RollCall& c) { return c.tick >= roll.end_tick; });
-    watch = {};
     return roll;
 }

@@ -39,7 +39,7 @@ struct Roll {
     std::vector<RollHit> hits;
     std::vector<RollTempo> tempos;  // the first one is in force from tick 0
     std::vector<RollCall> calls;
-    std::array<int64_t, SONG_CHANNELS> hold_tick;  // -1: no closing hold reached
+    std::array<int64_t, CHANNEL_COUNT> hold_tick;  // -1: no closing hold reached
     uint32_t end_tick = 0;                         // the roll covers ticks 0 .. end_tick-1
 };
 

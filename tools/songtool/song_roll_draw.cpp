@@ -10,7 +10,7 @@
 #include <fstream>
 #include <set>
 
-#include "driver/render.h"
+#include "base/timeline.h"
 #include "song_roll.h"
 
 namespace {
@@ -31,7 +31,7 @@ constexpr int PNG_MAX_SIDE = 32767;  // cairo's image surfaces
 struct Colour {
     double r, g, b;
 };
-constexpr Colour CHANNEL_COLOUR[SONG_CHANNELS] = {
+constexpr Colour CHANNEL_COLOUR[CHANNEL_COUNT] = {
     {0.84, 0.15, 0.16}, {0.12, 0.47, 0.71}, {0.17, 0.63, 0.17}, {1.00, 0.50, 0.05},
     {0.58, 0.40, 0.74}, {0.55, 0.34, 0.29}, {0.89, 0.47, 0.76}, {0.25, 0.25, 0.25},
 };
@@ -81,7 +81,7 @@ Layout lay_out(const Roll& roll)
     const double pitches = 12.0 * (l.high_octave - l.low_octave + 1) * SEMITONE_PX;
     l.lanes_top = TOP + pitches + (l.samples.empty() ? 0 : GAP);
     l.grid_bottom = l.lanes_top + static_cast<double>(l.samples.size()) * LANE_PX;
-    const double span = std::max(roll.end_tick * TICK_PX, SONG_CHANNELS * LEGEND_ITEM);
+    const double span = std::max(roll.end_tick * TICK_PX, CHANNEL_COUNT * LEGEND_ITEM);
     l.width = LEFT + span + RIGHT;
     l.height = l.grid_bottom + LEGEND;
     return l;
@@ -185,7 +185,7 @@ void add_holds(const Roll& roll, const Layout& l, std::vector<Item>& items)
                          l.grid_bottom - TOP, {}});
         items.push_back({Shape::text, "hold-label", INK, x + 3, TOP + 10, 0, 0, "closing hold"});
     }
-    for (int c = 0; c < SONG_CHANNELS; ++c) {
+    for (int c = 0; c < CHANNEL_COUNT; ++c) {
         const int64_t t = roll.hold_tick[c];
         if (t < 0 || static_cast<uint32_t>(t) >= roll.end_tick) continue;
         items.push_back({Shape::rect, "hold-mark", CHANNEL_COLOUR[c],
@@ -195,7 +195,7 @@ void add_holds(const Roll& roll, const Layout& l, std::vector<Item>& items)
 
 void add_legend(const Layout& l, std::vector<Item>& items)
 {
-    for (int c = 0; c < SONG_CHANNELS; ++c) {
+    for (int c = 0; c < CHANNEL_COUNT; ++c) {
         const double x = LEFT + c * LEGEND_ITEM, y = l.grid_bottom + 9;
         items.push_back({Shape::rect, "legend", CHANNEL_COLOUR[c], x, y, 10, 8, {}});
         items.push_back({Shape::text, "legend-label", INK, x + 13, y + 8, 0, 0,

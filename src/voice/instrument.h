@@ -3,6 +3,11 @@
 #pragma once
 #include <cstdint>
 
+#include "data/tables.h"
+
+struct Voice;
+using InstrumentRecord = uint8_t[INSTRUMENT_SIZE];
+
 // Byte positions within an instrument record.
 enum InstrumentField : int {
     INS_SAMPLE_1_L = 0,
@@ -23,7 +28,7 @@ enum InstrumentField : int {
     INS_PHASE,
 };
 
-// Loads record `instrument` of the bank into oscillator channel `channel` and
-// restarts its wave envelope, sweep, volume envelope and LFO fade-in.
-// Leaves pitch, volume, mix, LFO amplitude and the baked table alone.
-void configure_instrument(uint8_t channel, uint8_t instrument);
+// Loads an instrument record into a voice and restarts its wave envelope,
+// sweep, volume envelope and LFO fade-in. Leaves pitch, volume, mix, LFO
+// amplitude and the baked table alone.
+void configure_instrument(Voice& voice, const InstrumentRecord& record);
