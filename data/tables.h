@@ -15,11 +15,6 @@ extern const int8_t wavetable_data[WAVE_COUNT * WAVE_LENGTH];
 constexpr int NOTE_COUNT = 72;
 extern const uint16_t notes[NOTE_COUNT];
 
-// Instrument bank: 14 records of 16 bytes (field order in song/instrument.h).
-constexpr int INSTRUMENT_COUNT = 14;
-constexpr int INSTRUMENT_SIZE = 16;
-extern const uint8_t instrument_bank[INSTRUMENT_COUNT][INSTRUMENT_SIZE];
-
 // Drum samples: ten 8-bit PCM sounds back to back; sample k occupies
 // positions sample_index[k] .. sample_index[k+1]-1 of `wavetable`.
 constexpr int DRUM_SAMPLE_COUNT = 10;
@@ -27,20 +22,30 @@ constexpr int DRUM_PCM_LENGTH = 4990;
 extern const int8_t wavetable[DRUM_PCM_LENGTH];
 extern const uint16_t sample_index[DRUM_SAMPLE_COUNT + 1];
 
-// The song's byte code (assembled at build time from data/song.txt).
+// A song's sounds: its instrument bank, the channels' mix and the effect
+// presets. Each song may bring its own; the defaults are the embedded
+// song's.
+constexpr int INSTRUMENT_COUNT = 14;
+constexpr int INSTRUMENT_SIZE = 16;  // field order in voice/instrument.h
+constexpr int FX_PRESET_COUNT = 5;   // row 0 means "off"
+constexpr int EQ_RECORD_COUNT = 2;
+
+struct Sounds {
+    uint8_t instrument_bank[INSTRUMENT_COUNT][INSTRUMENT_SIZE];
+    uint8_t channel_gain[CHANNEL_COUNT];   // percent
+    uint8_t channel_fx[CHANNEL_COUNT][2];  // {reverb preset, delay preset}, 0 = off
+    uint8_t delay_bank[FX_PRESET_COUNT][5];   // time, feedback, floor, start_side, mix
+    uint8_t reverb_bank[FX_PRESET_COUNT][5];  // width, dry, wet, damp, roomsize
+    // Master equaliser: two records of {low-pass mix, low-pass cutoff Hz,
+    // high-pass mix, high-pass cutoff Hz}.
+    float eq_data[EQ_RECORD_COUNT * 4];
+};
+
+// The sounds the song tool starts every song from.
+extern const Sounds default_sounds;
+
+// The embedded song's byte code and sounds (assembled at build time from
+// data/song.txt over the default sounds).
 extern const uint8_t tarq_data[];
 extern const uint32_t tarq_data_size;
-
-// Mix settings, one entry per channel (0..6 oscillators, 7 drums).
-extern const uint8_t channel_gain[CHANNEL_COUNT];   // percent
-extern const uint8_t channel_fx[CHANNEL_COUNT][2];  // {reverb preset, delay preset}, 0 = off
-
-// Effect presets: five rows each, row 0 meaning "off".
-constexpr int FX_PRESET_COUNT = 5;
-extern const uint8_t delay_bank[FX_PRESET_COUNT][5];   // time, feedback, floor, start_side, mix
-extern const uint8_t reverb_bank[FX_PRESET_COUNT][5];  // width, dry, wet, damp, roomsize
-
-// Master equaliser: two records of {low-pass mix, low-pass cutoff Hz,
-// high-pass mix, high-pass cutoff Hz}.
-constexpr int EQ_RECORD_COUNT = 2;
-extern const float eq_data[EQ_RECORD_COUNT * 4];
+extern const Sounds tarq_sounds;

@@ -29,8 +29,8 @@ void on_progress(void*, MixStage stage, int k, uint32_t done, uint32_t total)
     if (stage != MixStage::channel) return;
     if (done == 0) {
         std::printf("Processing channel %d: ", k);
-        if (channel_has_delay(k)) std::fputs("delay | ", stdout);
-        if (channel_has_reverb(k)) std::fputs("reverb", stdout);
+        if (channel_has_delay(tarq_sounds, k)) std::fputs("delay | ", stdout);
+        if (channel_has_reverb(tarq_sounds, k)) std::fputs("reverb", stdout);
         std::fflush(stdout);
     }
     if (done == total) say("\n");
@@ -88,7 +88,7 @@ int main()
     std::puts("Starting synthesis (this can take a little time)...\n");
     std::fflush(stdout);
 
-    MixOptions options{tarq_data, instrument_bank};
+    MixOptions options{tarq_data, &tarq_sounds};
     options.progress = on_progress;
     MasterMix mix{};
     Fault fault;

@@ -153,7 +153,7 @@ void render_channels(Pipeline& p)
 {
     const auto engine = std::make_unique<Engine>();
     for (int k = 0; k < CHANNEL_COUNT; ++k) {
-        engine_start(*engine, p.options.song, p.options.instruments, k);
+        engine_start(*engine, p.options.song, p.options.sounds->instrument_bank, k);
         for (uint32_t done = 0; done < p.frames; done += block_frames(p, done)) {
             Slot* slot = p.blocks.next(RENDERED);
             if (slot == nullptr) return;
@@ -258,13 +258,14 @@ bool take_memory(Pipeline& p, Fault& fault)
     p.master = take_song_floats(p.samples, "the master mix", fault);
     if (p.master == nullptr) return false;
     for (; p.chains_started < CHANNEL_COUNT; ++p.chains_started)
-        if (!channel_chain_start(p.chains[p.chains_started], p.chains_started, fault)) return false;
+        if (!channel_chain_start(p.chains[p.chains_started], *p.options.sounds, p.chains_started, fault))
+            return false;
     return true;
 }
 
 bool run(Pipeline& p, Fault& fault)
 {
-    MasterEqualiser eq = master_equaliser_start();
+    MasterEqualiser eq = master_equaliser_start(*p.options.sounds);
     Threads threads;
     // The master's first touch is a thread of its own: the mix that fills
     // it is the pipeline's busiest stage.

@@ -4,7 +4,7 @@
 
 #include "base/fault.h"
 #include "base/timeline.h"
-#include "voice/instrument.h"
+#include "data/tables.h"
 
 // What a mix reports of its own progress, from the thread that called
 // mix_channels: channel k rendered and through its effects (done from 0,
@@ -21,8 +21,8 @@ using MixObserver = void (*)(void* context, int channel, uint32_t at, const floa
                              uint32_t length);
 
 struct MixOptions {
-    const uint8_t* song;                  // a block that passes the song checks
-    const InstrumentRecord* instruments;  // the bank its notes load from
+    const uint8_t* song;   // a block that passes the song checks
+    const Sounds* sounds;  // its instruments, mix and effects
     uint32_t frames = SONG_FRAMES;        // from the song's start
     // Channels added into the master. Every channel still passes through its
     // effects, so the reverb's carried state reaches the next one unchanged.

@@ -11,14 +11,15 @@ float percent(uint8_t value) { return static_cast<float>(value) / 100.0f; }
 
 }  // namespace
 
-bool channel_has_delay(int k) { return channel_fx[k][1] != 0; }
-bool channel_has_reverb(int k) { return channel_fx[k][0] != 0; }
+bool channel_has_delay(const Sounds& sounds, int k) { return sounds.channel_fx[k][1] != 0; }
+bool channel_has_reverb(const Sounds& sounds, int k) { return sounds.channel_fx[k][0] != 0; }
 
-bool channel_chain_start(ChannelChain& chain, int k, Fault& fault)
+bool channel_chain_start(ChannelChain& chain, const Sounds& sounds, int k, Fault& fault)
 {
-    chain = ChannelChain{k, percent(channel_gain[k]), channel_has_delay(k), channel_has_reverb(k), {}};
+    chain = ChannelChain{&sounds, k, percent(sounds.channel_gain[k]), channel_has_delay(sounds, k),
+                         channel_has_reverb(sounds, k), {}};
     if (!chain.has_delay) return true;
-    const uint8_t* row = delay_bank[channel_fx[k][1]];
+    const uint8_t* row = sounds.delay_bank[sounds.channel_fx[k][1]];
     return delay_start(chain.delay, 100u * row[0], row[3], percent(row[1]), percent(row[2]), percent(row[4]),
                        fault);
 }
@@ -26,7 +27,7 @@ bool channel_chain_start(ChannelChain& chain, int k, Fault& fault)
 void channel_chain_enter(const ChannelChain& chain, Reverb& reverb)
 {
     if (!chain.has_reverb) return;
-    const uint8_t* row = reverb_bank[channel_fx[chain.channel][0]];
+    const uint8_t* row = chain.sounds->reverb_bank[chain.sounds->channel_fx[chain.channel][0]];
     reverb_start(reverb, percent(row[0]), percent(row[1]), percent(row[2]), percent(row[3]), percent(row[4]));
 }
 
@@ -52,12 +53,12 @@ void channel_chain_finish(ChannelChain& chain)
 
 static_assert(EQ_RECORD_COUNT == 2 && FILTER_CHAIN_LENGTH == 6, "a chain for each record's three pairs");
 
-MasterEqualiser master_equaliser_start()
+MasterEqualiser master_equaliser_start(const Sounds& sounds)
 {
     MasterEqualiser eq;
     FilterStage* chains[EQ_RECORD_COUNT] = {eq.first, eq.second};
     for (int record = 0; record < EQ_RECORD_COUNT; ++record) {
-        const float* row = &eq_data[record * 4];
+        const float* row = &sounds.eq_data[record * 4];
         FilterStage* stage = chains[record];
         for (int pass = 0; pass < 3; ++pass) {
             *stage++ = filter_start(FILTER_LOW_PASS, row[0], row[1]);

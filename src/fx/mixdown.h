@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "base/fault.h"
+#include "data/tables.h"
 #include "fx/delay.h"
 #include "fx/filter.h"
 #include "fx/reverb.h"
@@ -13,6 +14,7 @@
 // One channel's way to the master: its 16-bit samples times its gain, as
 // floats, then its delay and its reverb presets where it has them.
 struct ChannelChain {
+    const Sounds* sounds;
     int channel;
     float gain;
     bool has_delay;
@@ -21,12 +23,12 @@ struct ChannelChain {
 };
 
 // Whether channel k's presets give it a delay and a reverb.
-bool channel_has_delay(int k);
-bool channel_has_reverb(int k);
+bool channel_has_delay(const Sounds& sounds, int k);
+bool channel_has_reverb(const Sounds& sounds, int k);
 
 // Channel k's chain at the start of the song, its delay line taken; false,
 // with the reason, for a refused preset or a line that cannot be had.
-bool channel_chain_start(ChannelChain& chain, int k, Fault& fault);
+bool channel_chain_start(ChannelChain& chain, const Sounds& sounds, int k, Fault& fault);
 
 // The shared reverb takes the channels one after another, in ascending
 // order: `enter` sets it to this channel's preset (its carried state stays),
@@ -48,7 +50,7 @@ struct MasterEqualiser {
     FilterStage first[FILTER_CHAIN_LENGTH];
     FilterStage second[FILTER_CHAIN_LENGTH];
 };
-MasterEqualiser master_equaliser_start();
+MasterEqualiser master_equaliser_start(const Sounds& sounds);
 
 // Largest absolute sample value.
 float master_peak_of(const float* master, uint32_t length);

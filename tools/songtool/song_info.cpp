@@ -63,7 +63,7 @@ std::array<HoldTime, CHANNEL_COUNT> closing_hold_times(const uint8_t* block, siz
         waiting += times[c].has_hold;
     }
     Tarq tarq_state;
-    tarq_start(tarq_state, block, instrument_bank);
+    tarq_start(tarq_state, block, default_sounds.instrument_bank);
     const TarqListeners nobody;
     uint32_t tick = 0;
     for (uint32_t frame = 0; frame < frame_limit && waiting > 0; ++frame) {

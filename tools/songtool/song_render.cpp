@@ -98,8 +98,8 @@ void on_mix_progress(void* context, MixStage stage, int k, uint32_t done, uint32
         return;
     }
     std::string name = "channel " + std::to_string(k) + ": render";
-    if (channel_has_delay(k)) name += ", delay";
-    if (channel_has_reverb(k)) name += ", reverb";
+    if (channel_has_delay(default_sounds, k)) name += ", delay";
+    if (channel_has_reverb(default_sounds, k)) name += ", reverb";
     run.bar.show(name, CHANNELS_SHARE * (k + part) / CHANNEL_COUNT);
 }
 
@@ -190,7 +190,7 @@ int render_song(const std::vector<uint8_t>& block, const RenderRequest& request,
         return EXIT_FAILURE;
     }
 
-    MixOptions options{block.data(), instrument_bank};
+    MixOptions options{block.data(), &default_sounds};
     options.frames = request.frames;
     std::copy(std::begin(request.in_master), std::end(request.in_master), options.in_master);
     options.observe = request.stems_dir.empty() ? nullptr : on_channel_block;

@@ -89,7 +89,7 @@ Roll observe_roll(const uint8_t* block, size_t size)
         roll.hold_tick[c] = holds[c].reached ? static_cast<int64_t>(holds[c].tick) : -1;
 
     Tarq t;
-    tarq_start(t, block, instrument_bank);
+    tarq_start(t, block, default_sounds.instrument_bank);
     roll.tempos.push_back({0, t.tick_speed / 14});
     Watch watch{block, size, 0, &roll, {}};
     t.tarq_event_hook = on_event;
