@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "data/tables.h"
 #include "driver/render.h"
 #include "song/tarq.h"
 #include "song_asm.h"
@@ -50,15 +52,27 @@ inline std::vector<uint8_t> assemble_ok(const std::string& text)
     return block;
 }
 
-// Program-start state playing `block`.
-inline void load_song(const std::vector<uint8_t>& block)
+// An engine at the start of `block` (which must outlive it), every channel heard, notes loading
+// from the default sounds' instrument bank.
+inline std::unique_ptr<Engine> engine_playing(const std::vector<uint8_t>& block)
 {
-    render_reset();
-    tarq_load(block.data());
+    auto engine = std::make_unique<Engine>();
+    engine_start(*engine, block.data(), default_sounds.instrument_bank, EVERY_CHANNEL);
+    return engine;
 }
 
-// Runs interpreter calls until `ticks` ticks have run.
-inline void run_ticks(int ticks)
+// The engine's voices and drum as the interpreter's listeners.
+inline TarqListeners every_voice(Engine& engine)
 {
-    for (int done = 0; done < ticks; tarq()) done += tick_counter == 0;
+    TarqListeners to;
+    for (int c = 0; c < OSC_CHANNELS; ++c) to.voice[c] = &engine.voices[c];
+    to.drum = &engine.drum;
+    return to;
+}
+
+// Runs interpreter calls (and nothing else of the frame) until `ticks` ticks have run.
+inline void run_ticks(Engine& engine, int ticks)
+{
+    const TarqListeners to = every_voice(engine);
+    for (int done = 0; done < ticks; tarq(engine.tarq, to)) done += engine.tarq.tick_counter == 0;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/playback.h"
 #include "output/alsa.h"
 
 namespace {
@@ -88,7 +89,7 @@ TEST(PlaybackWrite, WritesUntilDoneOrNoProgress)
 std::string report_text(const pcm_write_result& result)
 {
     testing::internal::CaptureStdout();
-    report_playback(result);
+    report_playback(PlaybackResult{nullptr, 0, result});
     std::fflush(stdout);
     return testing::internal::GetCapturedStdout();
 }

@@ -7,23 +7,25 @@
 #include <cstdlib>
 #include <vector>
 
-#include "voice_arming.h"
+#include "data/tables.h"
+#include "voice/drum.h"
 
 namespace {
 
-// Resets the voices and starts drum note n at the given octave and volume.
-void arm_drum(int n, uint16_t octave, float volume)
+// A drum at the given octave and volume that has just started sample k.
+Drum armed_drum(int k, uint16_t octave, float volume)
 {
-    reset_voices();
-    tarq_octave[DRUM_CHANNEL] = octave;
-    tarq_volume[DRUM_CHANNEL] = volume;
-    start_drum(n);
+    Drum drum;
+    drum.sample_octave = octave;
+    drum.sample_volume = volume;
+    drum_hit(drum, k);
+    return drum;
 }
 
-std::vector<int16_t> drum_frames(int count)
+std::vector<int16_t> drum_frames(Drum& drum, int count)
 {
     std::vector<int16_t> out;
-    for (int f = 0; f < count; ++f) out.push_back(drum_step());
+    for (int f = 0; f < count; ++f) out.push_back(drum_step(drum));
     return out;
 }
 
@@ -31,14 +33,14 @@ std::vector<int16_t> drum_frames(int count)
 // the last value held from frame 1,020 on.
 TEST(Drum, Note7AtOctave3HoldsEachValueFourFrames)
 {
-    arm_drum(7, 3, 1.0f);
-    const std::vector<int16_t> out = drum_frames(1100);
+    Drum drum = armed_drum(6, 3, 1.0f);
+    const std::vector<int16_t> out = drum_frames(drum, 1100);
     for (int f = 0; f < 1020; ++f) ASSERT_EQ(out[f], 38 * wavetable[3213 + f / 4]) << "frame " << f;
-    EXPECT_EQ(sample_mute, 1);
+    EXPECT_EQ(drum.sample_mute, 1);
     for (int f = 1020; f < 1100; ++f) ASSERT_EQ(out[f], out[1019]) << "frame " << f;
     for (uint16_t octave : {7, 200, 65535}) {  // unchecked octaves past 6: one value per frame, no fault
-        arm_drum(2, octave, 1.0f);
-        for (int f = 0; f < 56; ++f) ASSERT_EQ(drum_step(), 38 * wavetable[669 + f]) << octave;
+        Drum fast = armed_drum(1, octave, 1.0f);
+        for (int f = 0; f < 56; ++f) ASSERT_EQ(drum_step(fast), 38 * wavetable[669 + f]) << octave;
     }
 }
 
@@ -51,8 +53,8 @@ TEST(Drum, GainAtLowestAndHighestVolume)
         const int at = static_cast<int>(std::find(wavetable, wavetable + DRUM_PCM_LENGTH, c.pcm) - wavetable);
         ASSERT_LT(at, DRUM_PCM_LENGTH) << "the drum PCM has no " << c.pcm;
         const int k = static_cast<int>(std::upper_bound(sample_index, sample_index + DRUM_SAMPLE_COUNT, at) - sample_index);
-        arm_drum(k, 6, c.volume);  // octave 6: one PCM value per frame
-        EXPECT_EQ(drum_frames(at - sample_index[k - 1] + 1).back(), c.out) << c.pcm << " at volume " << c.volume;
+        Drum drum = armed_drum(k - 1, 6, c.volume);  // octave 6: one PCM value per frame
+        EXPECT_EQ(drum_frames(drum, at - sample_index[k - 1] + 1).back(), c.out) << c.pcm << " at volume " << c.volume;
     }
 }
 
@@ -60,16 +62,16 @@ TEST(Drum, GainAtLowestAndHighestVolume)
 // position at once: 100 frames are position 25 at octave 3, 50 at octave 5.
 TEST(Drum, RestFreezesAndOctaveChangeMovesThePosition)
 {
-    arm_drum(3, 6, 1.0f);
-    const int16_t last = drum_frames(40).back();
-    sample_mute = 1;
-    for (int16_t v : drum_frames(200)) ASSERT_EQ(v, last);
+    Drum drum = armed_drum(2, 6, 1.0f);
+    const int16_t last = drum_frames(drum, 40).back();
+    drum_rest(drum);
+    for (int16_t v : drum_frames(drum, 200)) ASSERT_EQ(v, last);
     EXPECT_NE(last, 0);
-    arm_drum(1, 3, 1.0f);
-    drum_frames(100);
+    Drum moving = armed_drum(0, 3, 1.0f);
+    drum_frames(moving, 100);
     ASSERT_NE(wavetable[25], wavetable[50]);
-    tarq_octave[DRUM_CHANNEL] = 5;
-    EXPECT_EQ(drum_step(), 38 * wavetable[50]);
+    moving.sample_octave = 5;
+    EXPECT_EQ(drum_step(moving), 38 * wavetable[50]);
 }
 
 // Fixed boundaries; each sample reaches (nearly) full scale, decays by

@@ -100,17 +100,17 @@ TEST(EmbeddedSong, PatternsStayWithinTheirRules)
     uint32_t total = 0;
     for (int p = 0; p < 48; ++p) {
         SCOPED_TRACE(p);
-        const uint32_t n = (p == 47 ? tarq_data_size - 1 : entry(SONG_CHANNELS + p + 1)) - entry(SONG_CHANNELS + p);
+        const uint32_t n = (p == 47 ? tarq_data_size - 1 : entry(CHANNEL_COUNT + p + 1)) - entry(CHANNEL_COUNT + p);
         total += n;
         EXPECT_GE(n, 9u);
         EXPECT_LE(n, 91u);
-        const Uses u = uses_of(entry(SONG_CHANNELS + p));
+        const Uses u = uses_of(entry(CHANNEL_COUNT + p));
         EXPECT_EQ(u.loops > 0, p == 28 || p == 29 || p == 44);
         EXPECT_EQ(!u.instruments.empty(), p == 28 || p == 44);
         EXPECT_TRUE(u.patterns.empty() && u.tempos == 0 && u.pans.empty() && u.transposes.empty());
     }
     EXPECT_EQ(total, 1545u);
-    EXPECT_EQ(uses_of(entry(SONG_CHANNELS + 44)).max_depth, 2);
+    EXPECT_EQ(uses_of(entry(CHANNEL_COUNT + 44)).max_depth, 2);
 }
 
 TEST(EmbeddedSong, EachChannelCallsItsOwnPatternsAndInstruments)
@@ -133,7 +133,7 @@ TEST(EmbeddedSong, EachChannelCallsItsOwnPatternsAndInstruments)
         all_instruments.insert(u.instruments.begin(), u.instruments.end());
         std::set<int> reached = u.octaves;
         for (int p : u.patterns) {
-            const Uses in_pattern = uses_of(entry(SONG_CHANNELS + p));
+            const Uses in_pattern = uses_of(entry(CHANNEL_COUNT + p));
             all_instruments.insert(in_pattern.instruments.begin(), in_pattern.instruments.end());
             reached.insert(in_pattern.octaves.begin(), in_pattern.octaves.end());
         }

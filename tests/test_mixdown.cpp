@@ -1,39 +1,57 @@
-// The post-render stage: channel gains, progress texts, normalisation.
+// The post-render stage: a channel's chain (gain, delay, reverb), which
+// channels have effects, normalisation.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "data/tables.h"
 #include "driver/render.h"
 #include "fx/mixdown.h"
+#include "tests/reference.h"
 
 namespace {
 
 TEST(Mixdown, ChannelGainIsOneSinglePrecisionFactor)
 {
     const uint32_t last = RENDER_BLOCK_FRAMES - 1;
-    channel_buffer_int[4][0][0] = 1000;
-    channel_buffer_int[4][last][1] = 32767;
+    std::vector<int16_t> rendered(2 * RENDER_BLOCK_FRAMES, 0);
+    rendered[0] = 1000;
+    rendered[2 * last + 1] = 32767;
     std::vector<float> out(2 * RENDER_BLOCK_FRAMES, -1.0f);
-    channel_to_float(4, out.data(), RENDER_BLOCK_FRAMES);
+    ChannelChain chain;
+    Fault fault;
+    ASSERT_TRUE(channel_chain_start(chain, default_sounds, 4, fault)) << fault.message;
+    ASSERT_FALSE(chain.has_delay || chain.has_reverb) << "channel 4 has only its gain";
+    const auto reverb = reference::fresh_reverb();
+    channel_chain_enter(chain, *reverb);
+    channel_chain_block(chain, *reverb, reinterpret_cast<const int16_t(*)[2]>(rendered.data()), out.data(),
+                        RENDER_BLOCK_FRAMES);
+    channel_chain_leave(chain, *reverb);
+    channel_chain_finish(chain);
     EXPECT_EQ(out[0], 1000.0f * 1.4f);  // channel 4's gain is 140 %
     EXPECT_EQ(out[2 * last + 1], 32767.0f * 1.4f);
     EXPECT_EQ(out[2], 0.0f);
-    channel_buffer_int[4][0][0] = channel_buffer_int[4][last][1] = 0;
 }
 
-TEST(Mixdown, ProgressTextsNameTheEffectsThatRun)
+// songrender names these in its progress lines ("delay | reverb", "", "reverb").
+TEST(Mixdown, ChannelsWithDelayAndReverb)
 {
-    for (const auto& [channel, text] : {std::pair{0, "delay | reverb"}, {4, ""}, {7, "reverb"}}) {
-        std::vector<float> silent(4, 0.0f);
-        testing::internal::CaptureStdout();
-        channel_effects(channel, silent.data(), 4);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), text) << "channel " << channel;
+    for (const auto& [channel, delay, reverb] : {std::tuple{0, true, true}, {4, false, false}, {7, false, true}}) {
+        EXPECT_EQ(channel_has_delay(default_sounds, channel), delay) << "channel " << channel;
+        EXPECT_EQ(channel_has_reverb(default_sounds, channel), reverb) << "channel " << channel;
+        ChannelChain chain;
+        Fault fault;
+        ASSERT_TRUE(channel_chain_start(chain, default_sounds, channel, fault)) << fault.message;
+        EXPECT_EQ(chain.has_delay, delay) << "channel " << channel;
+        EXPECT_EQ(chain.has_reverb, reverb) << "channel " << channel;
+        channel_chain_finish(chain);
     }
 }
 
 // The peak of either side goes to 32767 (never -32768) and the rest truncates:
 // 0.5 * 32767 = 16383.5 gives 16383. A silent master gives zeros, not NaN.
+// master_to_song gives the same samples in the master's own memory.
 TEST(Mixdown, NormalisesThePeakTo32767AndTruncates)
 {
     struct Case { std::vector<float> master; std::vector<int16_t> expected; };
@@ -43,10 +61,14 @@ TEST(Mixdown, NormalisesThePeakTo32767AndTruncates)
         {{0.0f, -0.0f, 0.0f, 0.0f}, {0, 0, 0, 0}},
     };
     for (const Case& c : cases) {
+        const auto length = static_cast<uint32_t>(c.master.size());
         std::vector<int16_t> out(c.master.size(), 77);
         std::vector<float> master = c.master;
-        master_normalise(master.data(), out.data(), static_cast<uint32_t>(master.size()));
-        EXPECT_EQ(out, c.expected) << "peak " << master_peak_of(master.data(), static_cast<uint32_t>(master.size()));
+        reference::master_normalise(master.data(), out.data(), length);
+        EXPECT_EQ(out, c.expected) << "peak " << master_peak_of(c.master.data(), length);
+        master = c.master;
+        const int16_t* song = master_to_song(master.data(), length, master_peak_of(master.data(), length));
+        EXPECT_EQ(std::vector<int16_t>(song, song + length), c.expected) << "in place";
     }
 }
 

@@ -20,10 +20,15 @@ TEST(Modulators, FadeInClimbsToOneAboveTheIntensity)
         {static_cast<int8_t>(200), 0, std::vector<int>(1000, 0)},  // negative: never fades in
     };
     for (const Case& c : cases) {
-        reset_voices();
-        start_note(0, 440, [&](int ch) { lfo_intensity[ch] = c.intensity; lfo_length[ch] = 0; });
+        Voice voice = fresh_voice();
+        voice.lfo.lfo_amplitude = 7;  // the note starts the fade from 0
+        start_note(voice, PITCH_440, [&](InstrumentRecord& r) {
+            r[INS_LFO_INTENSITY] = static_cast<uint8_t>(c.intensity);
+            r[INS_LFO_LENGTH] = 0;
+        });
         std::vector<int> a;
-        for (size_t s = 0; s < c.from + c.amplitudes.size(); ++s, a.push_back(lfo_amplitude[0])) lfo_fade_step(0);
+        for (size_t s = 0; s < c.from + c.amplitudes.size(); ++s, a.push_back(voice.lfo.lfo_amplitude))
+            lfo_fade_step(voice.lfo);
         EXPECT_EQ(std::vector<int>(a.begin() + c.from, a.end()), c.amplitudes) << int(c.intensity);
     }
 }
@@ -32,34 +37,39 @@ TEST(Modulators, FadeInReloadIsTruncatedTo16Bits)
 {
     struct Case { uint16_t length; uint16_t reload; };
     for (const Case c : {Case{1200, 11264}, Case{2000, 62464}, Case{2550, 32128}, Case{350, 22400}}) {
-        reset_voices();
-        lfo_length[0] = c.length;
-        lfo_intensity[0] = 5;
-        lfo_fade_step(0);
-        EXPECT_EQ(lfo_tick[0], c.reload) << "lfo_length " << c.length;
+        Lfo lfo;
+        lfo.lfo_length = c.length;
+        lfo.lfo_intensity = 5;
+        lfo_fade_step(lfo);
+        EXPECT_EQ(lfo.lfo_tick, c.reload) << "lfo_length " << c.length;
     }
 }
 
 // Ten cycles of 131,072 / 14 = 9,362.29 frames: 4.71 Hz.
 TEST(Modulators, LfoPitch14CyclesEvery9362Point3Frames)
 {
-    reset_voices();
-    lfo_amplitude[0] = 32;
-    lfo_pitch[0] = 14;
+    Lfo lfo;
+    lfo.lfo_amplitude = 32;
+    lfo.lfo_pitch = 14;
     std::vector<int> rises;  // frames where the sine turns non-negative
-    for (int f = 0, previous = 0; rises.size() < 11; previous = lfo_output[0], ++f) {
-        lfo_step(0);
-        if (previous < 0 && lfo_output[0] >= 0) rises.push_back(f);
+    for (int f = 0, previous = 0; rises.size() < 11; previous = lfo.lfo_output, ++f) {
+        lfo_step(lfo);
+        if (previous < 0 && lfo.lfo_output >= 0) rises.push_back(f);
     }
     for (size_t k = 1; k < rises.size(); ++k)
         EXPECT_TRUE(rises[k] - rises[k - 1] == 9362 || rises[k] - rises[k - 1] == 9363) << rises[k] - rises[k - 1];
     EXPECT_TRUE(rises[10] - rises[0] == 93622 || rises[10] - rises[0] == 93623) << rises[10] - rises[0];
 }
 
-void set_volume_envelope(uint8_t type, uint16_t length, float volume)
+// A note whose volume envelope has a type and a length in steps (a multiple of 6) at a channel volume.
+void set_volume_envelope(Voice& voice, uint8_t type, uint16_t length, float volume)
 {
-    reset_voices();
-    start_note(0, 440, [&](int c) { env_vol_type[c] = type; env_vol_length[c] = length; tarq_volume[c] = volume; });
+    voice_set_volume(voice, volume);
+    start_note(voice, PITCH_440, [&](InstrumentRecord& r) {
+        r[INS_ENV_VOL_TYPE] = type;
+        r[INS_ENV_VOL_LENGTH] = static_cast<uint8_t>(length / 6);
+    });
+    ASSERT_EQ(voice.env.env_vol_length, length);
 }
 
 // A decay (type 0) reaches exactly 0 and an attack (type 1) exactly the
@@ -71,14 +81,15 @@ TEST(Modulators, EnvelopesLandExactlyOnTheirGoalAtStepNPlusOne)
             for (int eighths = 1; eighths <= 15; ++eighths) {
                 const float v = eighths * 0.125f, goal = type == 0 ? 0.0f : v;
                 SCOPED_TRACE(::testing::Message() << "type " << int(type) << " n " << n << " v " << v);
-                set_volume_envelope(type, n, v);
-                ASSERT_EQ(osc_volume[0], type == 0 ? v : 0.0f);
-                for (int s = 0; s < n; ++s) env_step(0);
-                ASSERT_NE(osc_volume[0], goal);
-                env_step(0);
-                ASSERT_EQ(osc_volume[0], goal);
-                env_step(0);
-                EXPECT_EQ(env_vol_tick[0], n + 1);
+                Voice voice = fresh_voice();
+                set_volume_envelope(voice, type, n, v);
+                ASSERT_EQ(voice.osc.osc_volume, type == 0 ? v : 0.0f);
+                for (int s = 0; s < n; ++s) env_step(voice.env, voice.osc);
+                ASSERT_NE(voice.osc.osc_volume, goal);
+                env_step(voice.env, voice.osc);
+                ASSERT_EQ(voice.osc.osc_volume, goal);
+                env_step(voice.env, voice.osc);
+                EXPECT_EQ(voice.env.env_vol_tick, n + 1);
             }
 }
 
@@ -88,36 +99,38 @@ TEST(Modulators, EnvelopesLandExactlyOnTheirGoalAtStepNPlusOne)
 // values that other orders miss.
 TEST(Modulators, EnvelopeArithmeticKeepsItsOrderOfOperations)
 {
-    set_volume_envelope(0, 30, 0.875f);
-    for (int s = 0; s < 2; ++s) env_step(0);
-    EXPECT_EQ(osc_volume[0], 0.8458333611488342f);  // t*(0-v)/n + v; not 0.8458333015441895
-    set_volume_envelope(1, 120, 1.875f);
-    for (int s = 0; s <= 63; ++s) env_step(0);
-    EXPECT_EQ(osc_volume[0], 0.984375f);  // (63*v)/n; 63*(v/n) gives 0.98437494
-    reset_voices();
-    start_note(0, 440, [](int c) { env_wav_length[c] = 300; });
-    for (int s = 0; s < 159; ++s) env_step(0);
-    EXPECT_EQ(osc_mix[0], 53);  // (159*100)/300; (159/300)*100 gives 52
+    Voice decay = fresh_voice(), attack = fresh_voice(), morph = fresh_voice();
+    set_volume_envelope(decay, 0, 30, 0.875f);
+    for (int s = 0; s < 2; ++s) env_step(decay.env, decay.osc);
+    EXPECT_EQ(decay.osc.osc_volume, 0.8458333611488342f);  // t*(0-v)/n + v; not 0.8458333015441895
+    set_volume_envelope(attack, 1, 120, 1.875f);
+    for (int s = 0; s <= 63; ++s) env_step(attack.env, attack.osc);
+    EXPECT_EQ(attack.osc.osc_volume, 0.984375f);  // (63*v)/n; 63*(v/n) gives 0.98437494
+    start_note(morph, PITCH_440, [](InstrumentRecord& r) { r[INS_ENV_WAV_LENGTH] = 100; });
+    ASSERT_EQ(morph.env.env_wav_length, 300);
+    for (int s = 0; s < 159; ++s) env_step(morph.env, morph.osc);
+    EXPECT_EQ(morph.osc.osc_mix, 53);  // (159*100)/300; (159/300)*100 gives 52
 }
 
 TEST(Modulators, RestSilencesAtTheNextEnvelopeStep)
 {
-    set_volume_envelope(0, 720, 1.0f);
+    const auto engine = engine_without_song();
+    Voice& voice = engine->voices[0];
+    set_volume_envelope(voice, 0, 720, 1.0f);
+    int16_t out[CHANNEL_COUNT][2];
     uint32_t f = 0;
-    for (; f <= 500; ++f) render_frame(f);
-    configure_instrument(0, 1);  // the rest: a one-step decay
-    env_vol_length[0] = 1;
-    env_vol_type[0] = 0;
+    for (; f <= 500; ++f) engine_all_channels(*engine, out);
+    voice_rest(voice, default_sounds.instrument_bank[1]);
     bool sounding = false;
     for (; f <= 602; ++f) {
-        render_frame(f);
-        sounding = sounding || channel_buffer_int[0][f][0] != 0;
+        engine_all_channels(*engine, out);
+        sounding = sounding || out[0][0] != 0;
     }
     EXPECT_TRUE(sounding);
-    EXPECT_EQ(osc_volume[0], 0.0f);
+    EXPECT_EQ(voice.osc.osc_volume, 0.0f);
     for (; f <= 900; ++f) {
-        render_frame(f);
-        ASSERT_TRUE(channel_buffer_int[0][f][0] == 0 && channel_buffer_int[0][f][1] == 0) << "frame " << f;
+        engine_all_channels(*engine, out);
+        ASSERT_TRUE(out[0][0] == 0 && out[0][1] == 0) << "frame " << f;
     }
 }
 
@@ -125,23 +138,26 @@ TEST(Modulators, RestSilencesAtTheNextEnvelopeStep)
 // and the new mix together (neither bake alone gives it).
 TEST(Modulators, BothEnvelopesInOneStepBakeBothNewValues)
 {
-    set_volume_envelope(0, 6, 1.5f);
-    osc_sample_1_l[0] = osc_sample_1_r[0] = 0;  // sine then square: any change of mix shows
-    osc_sample_2_l[0] = osc_sample_2_r[0] = 2;
-    env_wav_length[0] = 30;
-    env_step(0);
-    const float old_volume = osc_volume[0];
-    const uint8_t old_mix = osc_mix[0];
-    env_step(0);
-    ASSERT_EQ(osc_mix[0], 6);         // 200 / 30
-    ASSERT_EQ(osc_volume[0], 1.25f);  // 1.5 - 1.5 / 6
-    auto bake_on_1_equals_0 = [&](uint8_t mix, float volume) {
-        update_wavetable(1, 0, 2, 0, 2, mix, osc_phase[0], volume, osc_stereo_mix[0]);
-        return std::memcmp(osc_wavetable[0], osc_wavetable[1], sizeof osc_wavetable[0]) == 0;
+    Voice voice = fresh_voice();
+    set_volume_envelope(voice, 0, 6, 1.5f);
+    Oscillator& osc = voice.osc;
+    osc.osc_sample_1_l = osc.osc_sample_1_r = 0;  // sine then square: any change of mix shows
+    osc.osc_sample_2_l = osc.osc_sample_2_r = 2;
+    voice.env.env_wav_length = 30;
+    env_step(voice.env, osc);
+    const float old_volume = osc.osc_volume;
+    const uint8_t old_mix = osc.osc_mix;
+    env_step(voice.env, osc);
+    ASSERT_EQ(osc.osc_mix, 6);         // 200 / 30
+    ASSERT_EQ(osc.osc_volume, 1.25f);  // 1.5 - 1.5 / 6
+    auto bake_elsewhere_equals = [&](uint8_t mix, float volume) {
+        Oscillator other;
+        update_wavetable(other, 0, 2, 0, 2, mix, osc.osc_phase, volume, osc.osc_stereo_mix);
+        return std::memcmp(other.osc_wavetable, osc.osc_wavetable, sizeof osc.osc_wavetable) == 0;
     };
-    EXPECT_FALSE(bake_on_1_equals_0(old_mix, 1.25f));
-    EXPECT_FALSE(bake_on_1_equals_0(6, old_volume));
-    EXPECT_TRUE(bake_on_1_equals_0(6, 1.25f));
+    EXPECT_FALSE(bake_elsewhere_equals(old_mix, 1.25f));
+    EXPECT_FALSE(bake_elsewhere_equals(6, old_volume));
+    EXPECT_TRUE(bake_elsewhere_equals(6, 1.25f));
 }
 
 // One unit every length x 4 + 1 steps toward the goal, never past it and
@@ -160,17 +176,18 @@ TEST(Modulators, SweepMovesOneUnitTowardTheGoal)
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "type " << int(c.type) << " length " << int(c.length)
                                           << " from " << c.pitch << " to " << c.target);
-        reset_voices();
-        start_note(0, c.pitch, [&](int ch) { swp_type[ch] = c.type; swp_length[ch] = c.length; });
-        osc_target_pitch[0] = c.target;
+        Voice voice = fresh_voice();
+        start_note(voice, PITCH_440, [&](InstrumentRecord& r) { r[INS_SWP_TYPE] = c.type; r[INS_SWP_LENGTH] = c.length; });
+        voice.osc.osc_pitch = c.pitch;
+        voice.osc.osc_target_pitch = c.target;
         std::vector<int> moves;
         for (int s = 1; s <= c.steps; ++s) {
-            const uint16_t before = osc_pitch[0];
-            swp_step(0);
-            if (osc_pitch[0] != before) moves.push_back(s);
+            const uint16_t before = voice.osc.osc_pitch;
+            swp_step(voice.swp, voice.osc);
+            if (voice.osc.osc_pitch != before) moves.push_back(s);
         }
         EXPECT_EQ(moves, c.moves);
-        EXPECT_EQ(osc_pitch[0], c.end);
+        EXPECT_EQ(voice.osc.osc_pitch, c.end);
     }
 }
 

@@ -5,8 +5,6 @@
 #include <limits>
 
 #include "data/tables.h"
-#include "driver/render.h"
-#include "song/tarq.h"
 #include "voice/oscillator.h"
 
 namespace {
@@ -50,20 +48,21 @@ TEST(Oscillator, MorphMatchesTheFloatingPointFormulaForEveryInput)
 // peak at full volume is 2286 hard left and 1617/1615 at centre.
 TEST(Oscillator, BakeWorkedExamples)
 {
-    render_reset();
+    Oscillator osc;
     const int k = find_entry(0, 71);
     int wave75 = 0, at75 = -1;
     for (; (at75 = find_entry(wave75, 75)) < 0; ++wave75) ASSERT_LT(wave75, WAVE_COUNT - 1);
     ASSERT_GE(k, 0);
-    update_wavetable(0, 1, 0, 1, static_cast<int8_t>(wave75), 100, static_cast<uint8_t>(at75 - k), 0.5f, 0.4f);
-    EXPECT_EQ(osc_wavetable[0][0][k], 462);
-    EXPECT_EQ(osc_wavetable[0][1][k], 467);
+    update_wavetable(osc, 1, 0, 1, static_cast<int8_t>(wave75), 100, static_cast<uint8_t>(at75 - k), 0.5f, 0.4f);
+    EXPECT_EQ(osc.osc_wavetable[0][k], 462);
+    EXPECT_EQ(osc.osc_wavetable[1][k], 467);
     struct Case { int8_t pan; int16_t left, right; };
     for (const Case c : {Case{-100, 2286, 0}, Case{0, 1617, 1615}}) {
-        tarq_panning[2] = c.pan;
-        update_wavetable(2, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f);
-        EXPECT_EQ(osc_wavetable[2][0][64], c.left) << "pan " << int(c.pan);
-        EXPECT_EQ(osc_wavetable[2][1][64], c.right) << "pan " << int(c.pan);
+        Oscillator panned;
+        panned.osc_panning = c.pan;
+        update_wavetable(panned, 0, 0, 0, 0, 0, 0, 1.0f, 0.0f);
+        EXPECT_EQ(panned.osc_wavetable[0][64], c.left) << "pan " << int(c.pan);
+        EXPECT_EQ(panned.osc_wavetable[1][64], c.right) << "pan " << int(c.pan);
     }
 }
 
@@ -71,41 +70,41 @@ TEST(Oscillator, BakeWorkedExamples)
 // zero, negative and NaN volumes bake silence.
 TEST(Oscillator, StereoMixAndSilentVolumes)
 {
-    render_reset();
-    tarq_panning[0] = -40;
+    Oscillator osc;
+    osc.osc_panning = -40;
     int16_t apart[2][256];
-    update_wavetable(0, 1, 1, 8, 8, 0, 0, 1.0f, 0.0f);
-    std::copy(&osc_wavetable[0][0][0], &osc_wavetable[0][0][0] + 512, &apart[0][0]);
-    update_wavetable(0, 1, 1, 8, 8, 0, 0, 1.0f, 1.0f);
-    for (int k = 0; k < 512; ++k) EXPECT_EQ(osc_wavetable[0][k / 256][k % 256], apart[1 - k / 256][k % 256]) << k;
-    update_wavetable(0, 1, 1, 8, 8, 0, 0, 1.0f, 0.5f);
+    update_wavetable(osc, 1, 1, 8, 8, 0, 0, 1.0f, 0.0f);
+    std::copy(&osc.osc_wavetable[0][0], &osc.osc_wavetable[0][0] + 512, &apart[0][0]);
+    update_wavetable(osc, 1, 1, 8, 8, 0, 0, 1.0f, 1.0f);
+    for (int k = 0; k < 512; ++k) EXPECT_EQ(osc.osc_wavetable[k / 256][k % 256], apart[1 - k / 256][k % 256]) << k;
+    update_wavetable(osc, 1, 1, 8, 8, 0, 0, 1.0f, 0.5f);
     for (int k = 0; k < 256; ++k) {
-        EXPECT_EQ(osc_wavetable[0][0][k], osc_wavetable[0][1][k]) << k;
-        EXPECT_EQ(osc_wavetable[0][0][k], static_cast<int16_t>((apart[0][k] + apart[1][k]) * 0.5f)) << k;
+        EXPECT_EQ(osc.osc_wavetable[0][k], osc.osc_wavetable[1][k]) << k;
+        EXPECT_EQ(osc.osc_wavetable[0][k], static_cast<int16_t>((apart[0][k] + apart[1][k]) * 0.5f)) << k;
     }
+    Oscillator silenced;
     for (float volume : {0.0f, -0.5f, std::numeric_limits<float>::quiet_NaN()}) {
-        update_wavetable(3, 0, 1, 0, 1, 0, 0, 1.0f, 0.3f);  // something audible first
-        update_wavetable(3, 0, 1, 0, 1, 50, 9, volume, 0.3f);
-        for (int k = 0; k < 512; ++k) ASSERT_EQ(osc_wavetable[3][k / 256][k % 256], 0) << volume;
+        update_wavetable(silenced, 0, 1, 0, 1, 0, 0, 1.0f, 0.3f);  // something audible first
+        update_wavetable(silenced, 0, 1, 0, 1, 50, 9, volume, 0.3f);
+        for (int k = 0; k < 512; ++k) ASSERT_EQ(silenced.osc_wavetable[k / 256][k % 256], 0) << volume;
     }
 }
 
 // The table index is bits 9..16 of a 32-bit accumulator that wraps both ways.
 TEST(Oscillator, AccumulatorWrapsBothWays)
 {
-    render_reset();
-    for (int k = 0; k < 256; ++k) osc_wavetable[0][0][k] = static_cast<int16_t>(k);
-    osc_accumulator[0] = 0xFFFFFFFFu - 100;
-    osc_pitch[0] = 612;
-    EXPECT_EQ(osc_step(0).left, 0);
-    EXPECT_EQ(osc_accumulator[0], 511u);
-    osc_step(0);
-    EXPECT_EQ(osc_step(0).left, 3);  // 1735 >> 9
-    osc_accumulator[0] = 100;
-    osc_pitch[0] = 100;
-    lfo_output[0] = -300;
-    osc_step(0);
-    EXPECT_EQ(osc_accumulator[0], 0xFFFFFF9Cu);  // 100 - 200
+    Oscillator osc;
+    for (int k = 0; k < 256; ++k) osc.osc_wavetable[0][k] = static_cast<int16_t>(k);
+    osc.osc_accumulator = 0xFFFFFFFFu - 100;
+    osc.osc_pitch = 612;
+    EXPECT_EQ(osc_step(osc, 0).left, 0);
+    EXPECT_EQ(osc.osc_accumulator, 511u);
+    osc_step(osc, 0);
+    EXPECT_EQ(osc_step(osc, 0).left, 3);  // 1735 >> 9
+    osc.osc_accumulator = 100;
+    osc.osc_pitch = 100;
+    osc_step(osc, -300);  // the LFO's offset
+    EXPECT_EQ(osc.osc_accumulator, 0xFFFFFF9Cu);  // 100 - 200
 }
 
 }  // namespace

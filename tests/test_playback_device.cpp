@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/playback.h"
 #include "output/alsa.h"
 
 namespace {
@@ -36,8 +37,8 @@ Played play(std::string config, const std::vector<int16_t>& song, uint32_t count
     const char* old = std::getenv("ALSA_CONFIG_PATH");
     const std::string saved = old ? old : "";
     setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
-    testing::internal::CaptureStdout();
-    alsa_playback(song.data(), count);
+    testing::internal::CaptureStdout();  // alsa_playback says nothing itself: all of it is the report
+    report_playback(alsa_playback(song.data(), count));
     std::fflush(stdout);
     Played played{testing::internal::GetCapturedStdout(), {}};
     if (old) setenv("ALSA_CONFIG_PATH", saved.c_str(), 1);

@@ -2,6 +2,7 @@
 // pitch and sweep goals, rests and drum starts.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "data/tables.h"
@@ -18,9 +19,17 @@ namespace {
 
 class SongInterpreter : public ::testing::Test {
 protected:
-    void TearDown() override { render_reset(); }
-    void play(const std::string& text) { block = assemble_ok(text); load_song(block); }
+    void play(const std::string& text)
+    {
+        block = assemble_ok(text);
+        engine = engine_playing(block);
+    }
+    void run_ticks(int ticks) { ::run_ticks(*engine, ticks); }
+    Tarq& tq() { return engine->tarq; }
+    Voice& voice() { return engine->voices[0]; }
+    Drum& drum() { return engine->drum; }
     std::vector<uint8_t> block;
+    std::unique_ptr<Engine> engine;
 };
 
 // A tempo command sets 14 x its operand for the interval after the one begun; by default 701.
@@ -34,10 +43,11 @@ TEST_F(SongInterpreter, TempoGovernsTheIntervalAfterTheOneBegun)
     for (const Case& c : cases) {
         play(c.song);
         std::vector<uint32_t> frames;
-        for (uint32_t f = 0; frames.size() < c.frames.size(); ++f, tarq())
-            if (tick_counter == 0) frames.push_back(f);
+        const TarqListeners to = every_voice(*engine);
+        for (uint32_t f = 0; frames.size() < c.frames.size(); ++f, tarq(tq(), to))
+            if (tq().tick_counter == 0) frames.push_back(f);
         EXPECT_EQ(frames, c.frames) << c.song;
-        EXPECT_EQ(tick_speed, c.speed) << c.song;
+        EXPECT_EQ(tq().tick_speed, c.speed) << c.song;
     }
 }
 
@@ -52,26 +62,26 @@ TEST_F(SongInterpreter, LengthCodesAndLoopCountsTakeTheirTicks)
     for (const auto& [song, ticks] : cases) {
         play(song);
         int n = 0;
-        for (; tarq_note[0] != 3; ++n) run_ticks(1);
+        for (; tq().tarq_note[0] != 3; ++n) run_ticks(1);
         EXPECT_EQ(n, ticks) << song;
-        EXPECT_EQ(loops_active[0], 0) << song;
+        EXPECT_EQ(tq().loops_active[0], 0) << song;
     }
     play(test_song("code15"));  // o3 c0 d4: d read in the tick that played c, then its quarter
     run_ticks(1);
-    EXPECT_EQ(tarq_length[0], 31);
+    EXPECT_EQ(tq().tarq_length[0], 31);
 }
 
 TEST_F(SongInterpreter, PatternReturnsAfterItsCallAndTheChannelStartsOver)
 {
     play(test_song("call"));
-    const uint16_t start = data_pointer[0];
+    const uint16_t start = tq().data_pointer[0];
     // c4, d4 in the pattern, e4 after the call, c4 from the top
     for (auto [ticks, note] : {std::pair{1, 1}, {32, 3}, {32, 5}, {32, 1}}) {
         run_ticks(ticks);
-        EXPECT_EQ(tarq_note[0], note);
-        EXPECT_EQ(pointer_location[0], note == 3 ? start + 4 : 0);  // after o3 c4 and the call
+        EXPECT_EQ(tq().tarq_note[0], note);
+        EXPECT_EQ(tq().pointer_location[0], note == 3 ? start + 4 : 0);  // after o3 c4 and the call
     }
-    EXPECT_EQ(data_pointer[0], start + 2);
+    EXPECT_EQ(tq().data_pointer[0], start + 2);
 }
 
 TEST_F(SongInterpreter, TransposePanningAndVolumeOperands)
@@ -81,10 +91,10 @@ TEST_F(SongInterpreter, TransposePanningAndVolumeOperands)
     EXPECT_EQ(block[start + 1], 0xFF);
     EXPECT_EQ(block[start + 3], 0xEC);
     run_ticks(1);
-    EXPECT_EQ(tarq_transpose[0], -1);
-    EXPECT_EQ(tarq_panning[0], -20);
-    EXPECT_FLOAT_EQ(tarq_volume[0], 1.5f);
-    EXPECT_EQ(osc_target_pitch[0], notes[36]);  // octave 3, note 1, one semitone down
+    EXPECT_EQ(tq().tarq_transpose[0], -1);
+    EXPECT_EQ(tq().tarq_panning[0], -20);
+    EXPECT_FLOAT_EQ(tq().tarq_volume[0], 1.5f);
+    EXPECT_EQ(voice().osc.osc_target_pitch, notes[36]);  // octave 3, note 1, one semitone down
 }
 
 // A tied e (pitch index 41) only retunes by the sweep type found on the channel.
@@ -97,15 +107,15 @@ TEST_F(SongInterpreter, TiedNoteFollowsEachSweepType)
         SCOPED_TRACE(int(c.type));
         play(test_song("tie"));
         run_ticks(1);
-        lfo_amplitude[0] = 9;
-        swp_type[0] = c.type;
-        swp_target[0] = 2;
-        osc_pitch[0] = 1111;
-        osc_target_pitch[0] = 2222;
+        voice().lfo.lfo_amplitude = 9;
+        voice().swp.swp_type = c.type;
+        voice().swp.swp_target = 2;
+        voice().osc.osc_pitch = 1111;
+        voice().osc.osc_target_pitch = 2222;
         run_ticks(32);
-        EXPECT_EQ(osc_pitch[0], c.pitch);
-        EXPECT_EQ(osc_target_pitch[0], c.target);
-        EXPECT_EQ(lfo_amplitude[0], 9);  // the voice is not reloaded
+        EXPECT_EQ(voice().osc.osc_pitch, c.pitch);
+        EXPECT_EQ(voice().osc.osc_target_pitch, c.target);
+        EXPECT_EQ(voice().lfo.lfo_amplitude, 9);  // the voice is not reloaded
     }
 }
 
@@ -120,8 +130,8 @@ TEST_F(SongInterpreter, NewNoteSetsPitchAndSweepGoal)
     for (const Case& c : cases) {
         play(std::string("channel 0\n  ") + c.set_up + " c4 r1\n" + idle_channels(1, 7));
         run_ticks(1);
-        EXPECT_EQ(osc_pitch[0], c.pitch) << c.set_up;
-        EXPECT_EQ(osc_target_pitch[0], c.target) << c.set_up;
+        EXPECT_EQ(voice().osc.osc_pitch, c.pitch) << c.set_up;
+        EXPECT_EQ(voice().osc.osc_target_pitch, c.target) << c.set_up;
     }
 }
 
@@ -129,35 +139,35 @@ TEST_F(SongInterpreter, RestClearsAPendingTieAndNewNotesReloadTheInstrument)
 {
     play(test_song("tie_rest"));  // c4 & r4 d4 & r0 e4
     run_ticks(1);
-    env_wav_tick[0] = 77;
+    voice().env.env_wav_tick = 77;
     run_ticks(32);
-    EXPECT_EQ(tarq_tie_flag[0], 0);
-    EXPECT_EQ(env_wav_tick[0], 1);
-    EXPECT_EQ(osc_pitch[0], notes[37]);  // the pitch stays
+    EXPECT_EQ(tq().tarq_tie_flag[0], 0);
+    EXPECT_EQ(voice().env.env_wav_tick, 1);
+    EXPECT_EQ(voice().osc.osc_pitch, notes[37]);  // the pitch stays
     run_ticks(32);
-    lfo_amplitude[0] = 9;
+    voice().lfo.lfo_amplitude = 9;
     run_ticks(32);  // r0 clears d's tie and e starts afresh
-    EXPECT_EQ(lfo_amplitude[0], 0);
-    EXPECT_EQ(tarq_note[0], 5);
-    EXPECT_FLOAT_EQ(osc_volume[0], 0.5f);  // a decay starts at the channel volume
+    EXPECT_EQ(voice().lfo.lfo_amplitude, 0);
+    EXPECT_EQ(tq().tarq_note[0], 5);
+    EXPECT_FLOAT_EQ(voice().osc.osc_volume, 0.5f);  // a decay starts at the channel volume
 }
 
 TEST_F(SongInterpreter, DrumNotesStartSamplesAndFoldAbove10)
 {
     play(test_song("drums"));  // o3 a+4 b4 & c4 r4 e4
-    sample_mute = 1;
-    sample_accumulator = 500;
+    drum().sample_mute = 1;
+    drum().sample_accumulator = 500;
     run_ticks(1);
-    EXPECT_EQ(sample_start, sample_index[0]);  // note 11 plays sample 0
-    EXPECT_EQ(sample_mute, 0);
-    EXPECT_EQ(sample_accumulator, 0);
+    EXPECT_EQ(drum().sample_start, sample_index[0]);  // note 11 plays sample 0
+    EXPECT_EQ(drum().sample_mute, 0);
+    EXPECT_EQ(drum().sample_accumulator, 0);
     run_ticks(32);
-    EXPECT_EQ(sample_start, sample_index[1]);  // note 12 plays sample 1
-    sample_accumulator = 300;
+    EXPECT_EQ(drum().sample_start, sample_index[1]);  // note 12 plays sample 1
+    drum().sample_accumulator = 300;
     run_ticks(32);  // tied c: the sample goes on
-    EXPECT_EQ(sample_accumulator, 300);
+    EXPECT_EQ(drum().sample_accumulator, 300);
     run_ticks(32);
-    EXPECT_EQ(sample_mute, 1);
+    EXPECT_EQ(drum().sample_mute, 1);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // songtool render's stems against the straightforward pipeline: each channel
-// rendered whole, through its whole-buffer effects, summed.
+// rendered whole, through its chain in one whole-length block, summed.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <tuple>
 #include <vector>
@@ -15,7 +16,8 @@
 #include "fx/mixdown.h"
 #include "fx/reverb.h"
 #include "render_progress.h"
-#include "song/tarq.h"
+#include "data/tables.h"
+#include "tests/reference.h"
 #include "song_asm.h"
 #include "songtool.h"
 
@@ -54,25 +56,32 @@ protected:
         return status;
     }
 
-    // The master before the equaliser, one channel at a time over the whole length.
+    // The master before the equaliser: each channel rendered whole, then through its chain in one block.
     std::vector<float> straightforward_master()
     {
         std::vector<uint8_t> block;
         std::vector<std::string> errors;
         EXPECT_TRUE(assemble_song(song, "busy.txt", block, errors));
         std::vector<float> master(SAMPLES, 0.0f), c(SAMPLES);
-        render_reset(), reverb_reset(), tarq_load(block.data());
-        testing::internal::CaptureStdout();  // the effects' progress texts
-        for (int k = 0; k < RENDER_CHANNELS; ++k) {
-            render_channel_start();
+        std::vector<int16_t> rendered(SAMPLES);
+        auto* const frames = reinterpret_cast<int16_t(*)[2]>(rendered.data());
+        const auto engine = std::make_unique<Engine>();
+        const auto reverb = reference::fresh_reverb();
+        for (int k = 0; k < CHANNEL_COUNT; ++k) {
+            engine_start(*engine, block.data(), default_sounds.instrument_bank, k);
             for (uint32_t done = 0, n; done < FRAMES; done += n) {
                 n = std::min(RENDER_BLOCK_FRAMES, FRAMES - done);
-                render_channel_block(k, n), channel_to_float(k, c.data() + 2 * done, n);
+                render_channel_block(*engine, k, n, frames + done);
             }
-            channel_effects(k, c.data(), SAMPLES);
+            ChannelChain chain;
+            Fault fault;
+            EXPECT_TRUE(channel_chain_start(chain, default_sounds, k, fault)) << fault.message;
+            channel_chain_enter(chain, *reverb);
+            channel_chain_block(chain, *reverb, frames, c.data(), FRAMES);
+            channel_chain_leave(chain, *reverb);
+            channel_chain_finish(chain);
             for (uint32_t i = 0; i < SAMPLES; ++i) master[i] = master[i] + c[i];
         }
-        testing::internal::GetCapturedStdout();
         return master;
     }
 
@@ -85,11 +94,11 @@ TEST_F(SongRender, StemsSumToTheMasterBeforeTheEqualiserScaledAsTheFile)
     ASSERT_EQ(render("mix.wav", std::to_string(FRAMES)), 0);
     const std::vector<float> master = straightforward_master();
     std::vector<float> equalised = master;
-    master_equalise(equalised.data(), SAMPLES);
+    reference::master_equalise(default_sounds, equalised.data(), SAMPLES);
     const float scale = 32767.0f / master_peak_of(equalised.data(), SAMPLES) / 32768.0f;
 
     std::vector<double> sum(SAMPLES, 0.0), magnitude(SAMPLES, 0.0);
-    for (int k = 0; k < RENDER_CHANNELS; ++k) {
+    for (int k = 0; k < CHANNEL_COUNT; ++k) {
         const std::vector<uint8_t> bytes = read_file(dir / "stems" / ("channel-" + std::to_string(k) + ".wav"));
         ASSERT_EQ(bytes.size(), 58u + 4u * SAMPLES) << "float stem, channel " << k;  // fmt with extension, fact
         std::vector<float> stem(SAMPLES);
@@ -99,7 +108,7 @@ TEST_F(SongRender, StemsSumToTheMasterBeforeTheEqualiserScaledAsTheFile)
     }
     // Scaling each term rounds once more than scaling the sum: a few units in the last place.
     for (uint32_t i = 0; i < SAMPLES; ++i)
-        ASSERT_LE(std::fabs(sum[i] - master[i] * scale), 2.0 * (RENDER_CHANNELS + 1) * std::ldexp(magnitude[i], -24))
+        ASSERT_LE(std::fabs(sum[i] - master[i] * scale), 2.0 * (CHANNEL_COUNT + 1) * std::ldexp(magnitude[i], -24))
             << "sample " << i;
 }
 

@@ -47,7 +47,7 @@ TEST(SongRoll, NotesTiesHitsAndCallsComeAtTheirTicks)
     EXPECT_EQ(roll.tempos[0].value, 43);
     ASSERT_EQ(roll.calls.size(), 1u);
     EXPECT_EQ(roll.calls[0].tick, 32u);
-    EXPECT_EQ(roll.hold_tick, (std::array<int64_t, SONG_CHANNELS>{160, 64, 128, 128, 128, 128, 128, 64}));
+    EXPECT_EQ(roll.hold_tick, (std::array<int64_t, CHANNEL_COUNT>{160, 64, 128, 128, 128, 128, 128, 64}));
     EXPECT_EQ(roll.end_tick, 160u + 128u);  // one bar of the last hold
 }
 

@@ -97,7 +97,6 @@ TEST(SongInfo, ReportsTheClosingHoldAtItsTickAndFrame)
     EXPECT_NE(song_info(block.data(), block.size()).find("channel 7: 11 bytes, instruments none, patterns none, "
                                                          "octaves none, closing hold at tick 64 (frame 47370)"),
               std::string::npos);
-    render_reset();
 }
 
 // Exit status 2 for usage, 1 for invalid data, 0 for success (check, render and roll: integration).
@@ -116,7 +115,6 @@ TEST(SongToolCommand, ExitStatusTellsUsageFromInvalidData)
         EXPECT_EQ(songtool_main(r.args, out, err), r.status) << (r.args.empty() ? "" : r.args[0]);
         EXPECT_NE((out.str() + err.str()).find(r.text), std::string::npos) << out.str() + err.str();
     }
-    render_reset();
 }
 
 }  // namespace

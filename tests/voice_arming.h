@@ -1,44 +1,51 @@
-// Starts and stops notes the way the interpreter does, so the voice engine
-// can be driven frame by frame without song data.
+// Voices and engines set up for driving the voice engine frame by frame
+// without song data: notes start through the voice's own events.
 #pragma once
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 
 #include "data/tables.h"
 #include "driver/render.h"
-#include "song/instrument.h"
-#include "song/tarq.h"
 #include "voice/drum.h"
-#include "voice/envelope.h"
-#include "voice/lfo.h"
-#include "voice/oscillator.h"
+#include "voice/voice.h"
 
-// Program-start state with the interpreter's tick held off, so only the voices run.
-inline void reset_voices()
+// Pitch index of 440 (a, octave 1 plus 9).
+constexpr int PITCH_440 = 21;
+
+// A voice as a render starts it (a silent table, instrument 0) at the
+// volume channel 0 starts with.
+inline Voice fresh_voice()
 {
-    render_reset();
-    tick_counter = UINT16_MAX;
+    Voice voice;
+    voice_setup(voice, default_sounds.instrument_bank[0]);
+    voice_set_volume(voice, 0.5f);
+    return voice;
 }
 
-// An untied note on channel c; `adjust` edits the freshly loaded instrument.
+// An untied note of the default instrument 1 at a pitch index; `adjust` edits the
+// instrument record before the note loads it.
 template <typename Adjust>
-void start_note(int c, uint16_t pitch, Adjust adjust)
+void start_note(Voice& voice, int pitch_index, Adjust adjust)
 {
-    lfo_amplitude[c] = 0;
-    configure_instrument(static_cast<uint8_t>(c), 1);
-    adjust(c);
-    osc_pitch[c] = pitch;
-    osc_mix[c] = 0;
-    osc_volume[c] = env_vol_type[c] == 0 ? tarq_volume[c] : 0.0f;
-    env_vol_tick[c] = 0;
-    osc_rebake(c);
+    InstrumentRecord record;
+    std::copy(default_sounds.instrument_bank[1], default_sounds.instrument_bank[1] + INSTRUMENT_SIZE, record);
+    adjust(record);
+    voice_note_on(voice, record, pitch_index);
 }
 
-// An untied drum note n (1..12).
-inline void start_drum(int n)
+// An engine at the song's start whose interpreter never ticks (it has no
+// song), so only the voices, the drum and the envelope clock run.
+inline std::unique_ptr<Engine> engine_without_song()
 {
-    const int k = (n - 1) % DRUM_SAMPLE_COUNT;
-    sample_start = sample_index[k];
-    sample_end = sample_index[k + 1];
-    sample_mute = 0;
-    sample_accumulator = 0;
+    auto engine = std::make_unique<Engine>();
+    for (Voice& voice : engine->voices) voice = fresh_voice();
+    engine->tarq.tick_counter = UINT16_MAX;
+    return engine;
+}
+
+// One frame of all eight channels; out[c] is channel c's.
+inline void engine_all_channels(Engine& engine, int16_t (&out)[CHANNEL_COUNT][2])
+{
+    engine_frame(engine, 0, CHANNEL_COUNT - 1, out);
 }

@@ -1,0 +1,91 @@
+// Reference implementations for the tests: the frame-by-frame renderer of
+// every channel, whole-buffer runs of the effects, the master's equaliser
+// and normalisation in one piece, and a plain sample-by-sample reverb. The
+// product streams everything in blocks; these are what the blocks must
+// agree with.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "base/fault.h"
+#include "base/timeline.h"
+#include "fx/filter.h"
+#include "fx/mixdown.h"
+#include "fx/reverb.h"
+#include "voice/instrument.h"
+
+namespace reference {
+
+// Channel c's interleaved 16-bit frames.
+using ChannelFrames = std::vector<std::vector<int16_t>>;
+
+// The first `frames` frames of every channel of `song`, one whole frame of
+// all eight channels at a time (the step order of engine_frame).
+ChannelFrames render_all_frames(const uint8_t* song, const InstrumentRecord* bank, uint32_t frames);
+
+// The delay over a whole buffer in one block; false with the reason for a
+// refused setting.
+bool delay_whole(float* buffer, uint32_t length, uint32_t delay, uint32_t swap_state, float feedback,
+                 float floor, float mix, Fault& fault);
+
+// One filter stage over a whole buffer.
+void filter_whole(float* buffer, uint32_t length, FilterType type, float mix, float cutoff);
+
+// A channel's run of `reverb` over a whole buffer: start, one block, finish.
+void reverb_whole(Reverb& reverb, float* buffer, uint32_t length, float width, float dry, float wet,
+                  float damp, float roomsize);
+
+// Reverb preset q of the default sounds, as a channel starts it.
+void reverb_start_preset(Reverb& reverb, int q);
+
+// A Reverb value lives on the heap: its lines are 64 KiB.
+inline std::unique_ptr<Reverb> fresh_reverb() { return std::make_unique<Reverb>(); }
+
+// The master equaliser of `sounds` over a whole master in one block. (Inline, as the
+// golden digests' dump program builds with the engine alone.)
+inline void master_equalise(const Sounds& sounds, float* master, uint32_t length)
+{
+    MasterEqualiser eq = master_equaliser_start(sounds);
+    filter_chain_block(eq.first, master, length);
+    filter_chain_block(eq.second, master, length);
+}
+
+// The master normalised to 16 bits at its own peak.
+inline void master_normalise(float* master, int16_t* out, uint32_t length)
+{
+    normalise_to_16_bits(master, out, length, master_peak_of(master, length));
+}
+
+// The sample-by-sample comb/all-pass reverb, written straight from its
+// textbook structure with its own state: an oracle independent of the
+// product's vectorised block reverb. Its carried state (filter stores and
+// line positions) follows the same rules: kept from one channel's run to
+// the next, lines cleared at the end of each run.
+class PlainReverb {
+public:
+    void start(float width, float dry, float wet, float damp, float roomsize);
+    void start_preset(int q);
+    void process(float* buffer, uint32_t length);  // any number of calls per run
+    void finish();
+
+private:
+    struct Comb {
+        std::vector<float> buf;
+        uint32_t idx = 0;
+        float filterstore = 0.0f;
+        float feedback = 0.0f, damp1 = 0.0f, damp2 = 0.0f;
+        float step(float input);
+    };
+    struct Allpass {
+        std::vector<float> buf;
+        uint32_t idx = 0;
+        float feedback = 0.0f;
+        float step(float input);
+    };
+    Comb comb_[2][3];
+    Allpass allpass_[2][2];
+    float gain_ = 0.0f, dry_ = 0.0f, wet1_ = 0.0f, wet2_ = 0.0f;
+};
+
+}  // namespace reference
