@@ -3,11 +3,7 @@
 #pragma once
 #include <cstdint>
 
-constexpr int TARQ_CHANNELS = 8;      // 0..6 oscillators, 7 drums
-constexpr int TARQ_LOOP_LEVELS = 5;
-constexpr int TARQ_DRUM_CHANNEL = 7;
-// Octave of each channel before its stream sets one.
-constexpr uint16_t TARQ_START_OCTAVE[TARQ_CHANNELS] = {2, 0, 0, 0, 0, 0, 0, 0};
+#include "song/tarq_layout.h"
 
 extern uint16_t data_pointer[TARQ_CHANNELS];  // next byte to read
 extern uint16_t tarq_length[TARQ_CHANNELS];   // ticks left of the current event
