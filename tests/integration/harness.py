@@ -7,7 +7,9 @@ import shutil
 import subprocess
 import tempfile
 
-SONGRENDER, SONGTOOL = os.environ["SONGRENDER"], os.environ["SONGTOOL"]
+SONGRENDER = os.environ["SONGRENDER"]
+SONGTOOL = os.environ.get("SONGTOOL")  # unset where songtool is not built (no cairo)
+SONGASM = os.environ["SONGASM"]
 SANITIZED = os.environ.get("SANITIZED") == "1"
 SONG_FRAMES = 5733000
 HOLD = "[ r1 ]255"

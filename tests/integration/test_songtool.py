@@ -9,7 +9,7 @@ import subprocess
 import unittest
 import xml.etree.ElementTree as ET
 
-from harness import HOLD, SONGTOOL, Scratch, held_channels
+from harness import HOLD, SONGASM, SONGTOOL, Scratch, held_channels
 
 GOOD = "channel 0\n  o3 c4 " + HOLD + "\n" + held_channels(1, 7)
 # Instrument 20 is channel 0's first event, right after the 112-byte offset table.
@@ -61,6 +61,16 @@ class Songtool(unittest.TestCase):
     def render(self, name, *options):
         self.assertEqual(self.ok("render", "mix.txt", "-o", name, *options).stdout, "")
         return wav_data(self.s.read(name))
+
+    def test_songasm_is_songtool_asm(self):
+        for song in ("good.txt", "instrument.txt", "broken.txt", "missing.txt"):
+            for flags in (("--cpp",), ()):
+                tool = self.s.tool("asm", song, *flags, "-o", "tool.out")
+                asm = self.s.run(song, *flags, "-o", "asm.out", program=SONGASM)
+                self.assertEqual((asm.returncode, asm.stdout, asm.stderr), (tool.returncode, tool.stdout, tool.stderr))
+                if tool.returncode == 0:
+                    self.assertTrue(self.s.read("asm.out") == self.s.read("tool.out"), f"{song} {flags}")
+        self.assertEqual(self.s.run("good.txt", "--cpp", program=SONGASM).returncode, 2)
 
     def test_check_reports_the_source_position(self):
         self.assertRegex(self.ok("check", "good.txt").stdout, r"^good.txt: valid song, \d+ bytes\n$")

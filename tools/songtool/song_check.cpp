@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "data/tables.h"
-#include "song/tarq.h"
+#include "song/bytecode.h"
 
 namespace {
 

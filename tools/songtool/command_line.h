@@ -1,0 +1,34 @@
+// What songtool and songasm (the assembler the build runs) share on the
+// command line: the form of a command's arguments, the exit statuses and the
+// `asm` command itself, so both assemble with the same messages.
+#pragma once
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "song_findings.h"
+
+constexpr int EXIT_INVALID = 1;  // invalid song data
+constexpr int EXIT_USAGE = 2;    // a usage error or a file that cannot be read or written
+
+// False if the file cannot be read.
+bool read_file(const std::string& path, std::string& content);
+
+// A command's arguments: one SONG, `-o FILE` and flags.
+struct Arguments {
+    std::string song, output;
+    std::vector<std::string> flags;
+};
+// Splits args[1..] (args[0] names the command) into one SONG, `-o FILE` when
+// `takes_output`, and the flags in `allowed`; false on anything else.
+bool parse_arguments(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
+                     bool takes_output, Arguments& parsed);
+bool has_flag(const Arguments& a, const std::string& flag);
+
+// Each finding on a line of its own, as compilers print errors.
+void report_findings(const std::vector<Finding>& findings, std::ostream& err);
+
+// `asm SONG.txt -o OUT [--cpp]`: assembles the notation in a.song and writes
+// the block to a.output, as C++ source defining tarq_data with --cpp.
+// Reports on `err`; returns the exit status.
+int assemble_command(const Arguments& a, std::ostream& err);
