@@ -446,9 +446,8 @@ struct Assembler {
         if (!n) return sound_fields();
         section.number = static_cast<int>(*n);
         section.label = keyword + " " + std::to_string(*n);
-        if (sound_fields_given.count({kind, section.number}))
+        if (!sound_fields_given.try_emplace({kind, section.number}, 0u).second)
             error(loc, section.label + " is defined twice", "sound-section");
-        sound_fields_given[{kind, section.number}] |= 0;
         if (!name.empty()) name_instrument(loc, name);
         sound_fields();
     }
