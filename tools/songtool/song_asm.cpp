@@ -3,13 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <map>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "notation.h"
 #include "song/bytecode.h"
 #include "song_findings.h"
+#include "sound_fields.h"
+#include "voice/instrument.h"
 
 namespace {
 
@@ -20,7 +26,17 @@ struct Loc {
     int column = 0;
 };
 
-enum class SectionKind { none, channel, pattern, data };
+enum class SectionKind { none, channel, pattern, data, instrument, delay_preset, reverb_preset, eq };
+
+// What a source may hold: a song (music, and sound sections changing the
+// sounds it starts from), a sounds file (sound sections only), or the
+// defaults file, a sounds file that sets every field.
+enum class SourceKind { song, sounds, default_sounds };
+
+bool holds_music(SectionKind kind)
+{
+    return kind == SectionKind::channel || kind == SectionKind::pattern || kind == SectionKind::data;
+}
 
 struct OpenLoop {
     size_t count_at;  // position of the loop_start operand, filled at ']'
@@ -33,6 +49,12 @@ struct Section {
     int default_length = 2;  // length code of a quarter note
     int octave = -1;         // last octave set in the text, -1 = none yet
     std::vector<OpenLoop> loops;
+    // A channel's mix or a sound section: its number (-1 when the header's
+    // is wrong), its name in messages and the fields given so far (bit i =
+    // field i of its table).
+    int number = -1;
+    std::string label;
+    uint32_t fields_given = 0;
 };
 
 struct CallFixup {
@@ -43,6 +65,11 @@ struct CallFixup {
 
 struct Assembler {
     std::string filename;
+    SourceKind kind = SourceKind::song;
+    SongSounds* sounds = nullptr;
+    std::map<std::pair<SectionKind, int>, uint32_t> sound_fields_given;  // over the whole file
+    std::map<std::string, int> instrument_numbers;
+    std::vector<CallFixup> instrument_calls;
     std::vector<uint8_t> block = std::vector<uint8_t>(SONG_HEADER_SIZE, 0);
     std::vector<Loc> byte_loc = std::vector<Loc>(SONG_HEADER_SIZE);
     std::array<std::optional<uint16_t>, SONG_TABLE_ENTRIES> entries;
@@ -60,9 +87,9 @@ struct Assembler {
 
     Loc here() const { return {line_number, static_cast<int>(at) + 1}; }
 
-    void error(Loc loc, const std::string& message)
+    void error(Loc loc, const std::string& message, const char* rule = "notation")
     {
-        report({filename, loc.line, loc.column, false, {{}, 0, "notation", message}});
+        report({filename, loc.line, loc.column, false, {{}, 0, rule, message}});
     }
 
     void report(const Finding& finding)
@@ -103,7 +130,8 @@ struct Assembler {
 
     // A decimal number (optionally signed) or, with `hex_ok`, 0x... hex.
     // Reports and returns nullopt if there is none or it is outside lo..hi.
-    std::optional<long> number(long lo, long hi, const char* what, bool hex_ok = false)
+    std::optional<long> number(long lo, long hi, const std::string& what, bool hex_ok = false,
+                               const char* rule = "notation")
     {
         const Loc loc = here();
         bool negative = false;
@@ -124,13 +152,13 @@ struct Assembler {
             ++digits;
         }
         if (digits == 0) {
-            error(loc, std::string(what) + " needs a number");
+            error(loc, what + " needs a number", rule);
             return std::nullopt;
         }
         if (negative) value = -value;
         if (value < lo || value > hi) {
-            error(loc, std::string(what) + " " + std::to_string(value) + " is outside " +
-                           std::to_string(lo) + ".." + std::to_string(hi));
+            error(loc, what + " " + std::to_string(value) + " is outside " + std::to_string(lo) +
+                           ".." + std::to_string(hi), rule);
             return std::nullopt;
         }
         return value;
@@ -244,6 +272,16 @@ struct Assembler {
         emit(0, loc);
     }
 
+    // `@5`, or `@lead` for the instrument a sound section named so.
+    void instrument_change(Loc loc)
+    {
+        if (!std::isalpha(static_cast<unsigned char>(peek())) && peek() != '_')
+            return command(loc, Op::instrument, 0, 255, "instrument");
+        emit(command_byte(Op::instrument), loc);
+        instrument_calls.push_back({block.size(), word(), loc});
+        emit(0, loc);
+    }
+
     void raw_byte(Loc loc)
     {
         const std::string_view digits = line.substr(at, 2);
@@ -289,7 +327,7 @@ struct Assembler {
         case 't': return command(loc, Op::tempo, 0, 255, "tempo");
         case 'k': return command(loc, Op::transpose, -128, 127, "transpose");
         case 'p': return command(loc, Op::panning, -128, 127, "panning");
-        case '@': return command(loc, Op::instrument, 0, 255, "instrument");
+        case '@': return instrument_change(loc);
         case '&': return emit(command_byte(Op::tie), loc);
         case '[':
             emit(command_byte(Op::loop_start), loc);
@@ -311,7 +349,8 @@ struct Assembler {
         for (const OpenLoop& open : section.loops) error(open.loc, "[ is not closed in this section");
         if (section.kind == SectionKind::channel || section.kind == SectionKind::pattern)
             emit(command_byte(Op::end), section.loc);
-        trailer = section.kind != SectionKind::data;
+        if (holds_music(section.kind)) trailer = section.kind != SectionKind::data;
+        if (section.number >= 0) sound_fields_given[{section.kind, section.number}] |= section.fields_given;
         section = {};
     }
 
@@ -333,15 +372,21 @@ struct Assembler {
         section.loc = loc;
     }
 
+    // `channel N [name] [gain = G reverb = R delay = D]`
     void channel_header(Loc loc)
     {
         skip_blanks();
         const std::optional<long> c = number(0, CHANNEL_COUNT - 1, "channel");
-        skip_blanks();
-        if (is_name(std::string(1, peek()))) word();  // a name for the reader
         start_section(SectionKind::channel, loc);
-        if (c) set_entry(static_cast<int>(*c), static_cast<uint16_t>(block.size()), loc,
-                         "channel " + std::to_string(*c));
+        const std::string name = section_name();
+        if (c) {
+            set_entry(static_cast<int>(*c), static_cast<uint16_t>(block.size()), loc,
+                      "channel " + std::to_string(*c));
+            section.number = static_cast<int>(*c);
+            section.label = "channel " + std::to_string(*c);
+            if (!name.empty()) sounds->channel_names[*c] = name;
+        }
+        sound_fields();
     }
 
     int free_pattern_number() const
@@ -375,6 +420,190 @@ struct Assembler {
                   "pattern " + std::to_string(*p));
     }
 
+    // ---- sound sections ----
+
+    // The optional name after a header's number: a word not followed by '='
+    // (that would be the first field).
+    std::string section_name()
+    {
+        skip_blanks();
+        const size_t start = at;
+        std::string name = word();
+        skip_blanks();
+        if (is_name(name) && peek() != '=') return name;
+        at = start;
+        return {};
+    }
+
+    // `instrument N [name]`, `delay_preset P`, `reverb_preset P`, `eq R`,
+    // each with fields on the header's line and the lines that follow.
+    void sound_header(Loc loc, SectionKind kind, const std::string& keyword, long lo, long hi)
+    {
+        skip_blanks();
+        const std::optional<long> n = number(lo, hi, keyword, false, "sound-section");
+        start_section(kind, loc);
+        const std::string name = kind == SectionKind::instrument ? section_name() : std::string();
+        if (!n) return sound_fields();
+        section.number = static_cast<int>(*n);
+        section.label = keyword + " " + std::to_string(*n);
+        if (!sound_fields_given.try_emplace({kind, section.number}, 0u).second)
+            error(loc, section.label + " is defined twice", "sound-section");
+        if (!name.empty()) name_instrument(loc, name);
+        sound_fields();
+    }
+
+    void name_instrument(Loc loc, const std::string& name)
+    {
+        const auto [named, fresh] = instrument_numbers.emplace(name, section.number);
+        if (!fresh && named->second != section.number)
+            return error(loc, "instrument name " + name + " is taken by instrument " +
+                                  std::to_string(named->second), "sound-section");
+        sounds->instrument_names[section.number] = name;
+    }
+
+    std::span<const std::string_view> field_names() const
+    {
+        switch (section.kind) {
+        case SectionKind::channel: return CHANNEL_FIELDS;
+        case SectionKind::instrument: return INSTRUMENT_FIELDS;
+        case SectionKind::delay_preset: return DELAY_FIELDS;
+        case SectionKind::reverb_preset: return REVERB_FIELDS;
+        case SectionKind::eq: return EQ_FIELDS;
+        default: return {};
+        }
+    }
+
+    // `NAME = VALUE` pairs up to the end of the line.
+    void sound_fields()
+    {
+        for (skip_blanks(); at < line.size(); skip_blanks()) {
+            const Loc loc = here();
+            const std::string name = word();
+            skip_blanks();
+            if (!is_name(name) || peek() != '=') {
+                error(loc, "expected a field, written NAME = VALUE", "sound-field");
+                at = line.size();
+                return;
+            }
+            ++at;
+            skip_blanks();
+            const Loc value_loc = here();
+            const size_t start = at;
+            while (at < line.size() && !std::isspace(static_cast<unsigned char>(line[at]))) ++at;
+            sound_field(loc, name, value_loc, std::string(line.substr(start, at - start)));
+        }
+    }
+
+    void sound_field(Loc loc, const std::string& name, Loc value_loc, const std::string& value)
+    {
+        const std::span<const std::string_view> names = field_names();
+        const auto found = std::find(names.begin(), names.end(), name);
+        const std::string where = section.label.empty() ? "this section" : section.label;
+        if (found == names.end()) {
+            std::string known;
+            for (const std::string_view n : names) known += (known.empty() ? "" : " ") + std::string(n);
+            return error(loc, "unknown field " + name + " in " + where + " (its fields: " + known + ")",
+                         "sound-field");
+        }
+        const int field = static_cast<int>(found - names.begin());
+        if (section.fields_given & (1u << field))
+            return error(loc, name + " is given twice in " + where, "sound-field");
+        section.fields_given |= 1u << field;
+        if (value.empty()) return error(value_loc, name + " needs a value", "sound-value");
+        if (section.kind == SectionKind::eq) return eq_field(value_loc, field, name, value);
+        if (const std::optional<long> byte = field_byte(value_loc, field, name, value))
+            if (section.number >= 0) *byte_slot(field) = static_cast<uint8_t>(*byte);
+    }
+
+    // A whole number from lo to hi, or nullopt after saying why not.
+    std::optional<long> whole_value(Loc loc, const std::string& name, const std::string& value, long lo,
+                                    long hi, const std::string& hint = "")
+    {
+        long n = 0;
+        const char* end = value.data() + value.size();
+        const auto [stop, problem] = std::from_chars(value.data(), end, n);
+        if (stop != end || (problem != std::errc() && problem != std::errc::result_out_of_range)) {
+            error(loc, name + " needs a whole number, not '" + value + "'", "sound-value");
+            return std::nullopt;
+        }
+        if (problem == std::errc::result_out_of_range || n < lo || n > hi) {
+            error(loc, name + " " + value + " is outside " + std::to_string(lo) + ".." + std::to_string(hi) +
+                           hint, "sound-value");
+            return std::nullopt;
+        }
+        return n;
+    }
+
+    // A byte field's value, checked against what the field can mean.
+    std::optional<long> field_byte(Loc loc, int field, const std::string& name, const std::string& value)
+    {
+        switch (section.kind) {
+        case SectionKind::channel:
+            return whole_value(loc, name, value, 0, field == 0 ? 255 : FX_PRESET_COUNT - 1,
+                               field == 0 ? " (percent)" : " (0 = off)");
+        case SectionKind::instrument: return instrument_byte(loc, field, name, value);
+        case SectionKind::delay_preset: return delay_byte(loc, field, name, value);
+        default: return whole_value(loc, name, value, 0, 255);
+        }
+    }
+
+    std::optional<long> instrument_byte(Loc loc, int field, const std::string& name, const std::string& value)
+    {
+        std::optional<long> byte;
+        if (field <= INS_SAMPLE_2_R)
+            byte = whole_value(loc, name, value, 0, WAVE_COUNT - 1, " (the wave bank's waves)");
+        else if (field == INS_LFO_WAVEFORM)
+            byte = whole_value(loc, name, value, 0, 127, " (a larger one reads outside the wave bank)");
+        else
+            byte = whole_value(loc, name, value, 0, 255);
+        if (byte && field == INS_ENV_VOL_LENGTH && *byte == 0)
+            error(loc, "env_vol_length 0 silences every note of " + section.label +
+                           " (its volume envelope has no length)", "silent-envelope");
+        if (byte && field == INS_ENV_VOL_TYPE && *byte > 1)
+            error(loc, "env_vol_type " + value + " silences every note of " + section.label +
+                           " (the volume envelope is 0, decay, or 1, attack)", "silent-envelope-type");
+        return byte;
+    }
+
+    std::optional<long> delay_byte(Loc loc, int field, const std::string& name, const std::string& value)
+    {
+        const std::optional<long> byte = whole_value(loc, name, value, 0, 255);
+        if (byte && field == 0 && *byte == 0) {
+            error(loc, "time 0 leaves the echo no line: a delay time is at least 1 (100 frames)",
+                  "sound-value");
+            return std::nullopt;
+        }
+        if (byte && field == 1 && *byte > 100)
+            error(loc, "feedback " + value + " above 100 makes the echo grow without bound", "runaway-echo");
+        return byte;
+    }
+
+    uint8_t* byte_slot(int field) const
+    {
+        Sounds& s = sounds->sounds;
+        const int n = section.number;
+        switch (section.kind) {
+        case SectionKind::channel: return field == 0 ? &s.channel_gain[n] : &s.channel_fx[n][field == 1 ? 0 : 1];
+        case SectionKind::instrument: return &s.instrument_bank[n][field];
+        case SectionKind::delay_preset: return &s.delay_bank[n][field];
+        default: return &s.reverb_bank[n][field];
+        }
+    }
+
+    // Equaliser fields are single-precision decimals: mixes finite,
+    // cutoffs finite and at least 0 Hz.
+    void eq_field(Loc loc, int field, const std::string& name, const std::string& value)
+    {
+        char* end = nullptr;
+        const float x = std::strtof(value.c_str(), &end);
+        if (end != value.c_str() + value.size())
+            return error(loc, name + " needs a decimal number, not '" + value + "'", "sound-value");
+        if (!std::isfinite(x)) return error(loc, name + " " + value + " is not a finite number", "sound-value");
+        const bool cutoff = field % 2 == 1;
+        if (cutoff && x < 0.0f) return error(loc, name + " " + value + " is below 0 Hz", "sound-value");
+        if (section.number >= 0) sounds->sounds.eq_data[section.number * 4 + field] = x;
+    }
+
     void entry_directive(Loc loc)
     {
         skip_blanks();
@@ -394,10 +623,18 @@ struct Assembler {
     {
         const size_t start = at;
         const std::string w = word();
-        if (w == "channel") channel_header(loc);
+        const bool music_header = w == "pattern" || w == "data" || w == "entry";
+        if (music_header && kind != SourceKind::song) {
+            error(loc, w + " in a sounds file, which holds no music", "sounds-only");
+            at = line.size();
+        } else if (w == "channel") channel_header(loc);
         else if (w == "pattern") pattern_header(loc);
         else if (w == "data") start_section(SectionKind::data, loc);
         else if (w == "entry") entry_directive(loc);
+        else if (w == "instrument") sound_header(loc, SectionKind::instrument, w, 0, INSTRUMENT_COUNT - 1);
+        else if (w == "delay_preset") sound_header(loc, SectionKind::delay_preset, w, 1, FX_PRESET_COUNT - 1);
+        else if (w == "reverb_preset") sound_header(loc, SectionKind::reverb_preset, w, 1, FX_PRESET_COUNT - 1);
+        else if (w == "eq") sound_header(loc, SectionKind::eq, w, 0, EQ_RECORD_COUNT - 1);
         else {
             at = start;
             return false;
@@ -414,6 +651,10 @@ struct Assembler {
         at = 0;
         skip_blanks();
         if (at < line.size() && header(here())) return;
+        if (at < line.size() && !holds_music(section.kind) && section.kind != SectionKind::none)
+            return sound_fields();
+        if (at < line.size() && kind != SourceKind::song)
+            return error(here(), "music in a sounds file, which holds none", "sounds-only");
         for (skip_blanks(); at < line.size(); skip_blanks()) body_token();
     }
 
@@ -430,11 +671,53 @@ struct Assembler {
         }
     }
 
+    void resolve_instrument_names()
+    {
+        for (const CallFixup& call : instrument_calls) {
+            const std::string* names = sounds->instrument_names;
+            const std::string* found = std::find(names, names + INSTRUMENT_COUNT, call.name);
+            if (found == names + INSTRUMENT_COUNT)
+                error(call.loc, "unknown instrument " + call.name);
+            else
+                block[call.operand_at] = static_cast<uint8_t>(found - names);
+        }
+    }
+
+    // The defaults file sets every field of every table.
+    void require_every_field(Loc eof)
+    {
+        const auto require = [&](SectionKind kind, const std::string& keyword, int lo, int hi,
+                                 std::span<const std::string_view> names) {
+            for (int n = lo; n <= hi; ++n) {
+                const std::string label = keyword + " " + std::to_string(n);
+                const auto given = sound_fields_given.find({kind, n});
+                if (given == sound_fields_given.end()) {
+                    error(eof, label + " is missing; the defaults file sets every field", "sound-defaults");
+                    continue;
+                }
+                std::string missing;
+                for (size_t f = 0; f < names.size(); ++f)
+                    if (!(given->second & (1u << f))) missing += " " + std::string(names[f]);
+                if (!missing.empty())
+                    error(eof, label + " leaves out" + missing + "; the defaults file sets every field",
+                          "sound-defaults");
+            }
+        };
+        require(SectionKind::instrument, "instrument", 0, INSTRUMENT_COUNT - 1, INSTRUMENT_FIELDS);
+        require(SectionKind::channel, "channel", 0, CHANNEL_COUNT - 1, CHANNEL_FIELDS);
+        require(SectionKind::delay_preset, "delay_preset", 1, FX_PRESET_COUNT - 1, DELAY_FIELDS);
+        require(SectionKind::reverb_preset, "reverb_preset", 1, FX_PRESET_COUNT - 1, REVERB_FIELDS);
+        require(SectionKind::eq, "eq", 0, EQ_RECORD_COUNT - 1, EQ_FIELDS);
+    }
+
     void finish(Loc eof)
     {
         close_section();
+        if (kind == SourceKind::default_sounds) require_every_field(eof);
+        if (kind != SourceKind::song) return;
         if (trailer) emit(0, eof);
         resolve_calls();
+        resolve_instrument_names();
         for (int c = 0; c < CHANNEL_COUNT; ++c)
             if (!entries[c]) error(eof, "channel " + std::to_string(c) + " is not defined");
         for (int k = 0; k < SONG_TABLE_ENTRIES; ++k) {
@@ -458,13 +741,16 @@ struct Assembler {
 
 namespace {
 
-// Reads the whole source; with `check`, also checks the song's rules and
-// reports them at the source position of the offending byte.
-bool assemble(const std::string& source, const std::string& filename, bool check,
-              std::vector<uint8_t>& block, std::vector<Finding>& errors)
+// Reads the whole source into `block` and `sounds` (which start as given);
+// with `check`, also checks the song's rules and reports them at the source
+// position of the offending byte.
+bool assemble(const std::string& source, const std::string& filename, SourceKind kind, bool check,
+              std::vector<uint8_t>& block, SongSounds& sounds, std::vector<Finding>& errors)
 {
     Assembler a;
     a.filename = filename;
+    a.kind = kind;
+    a.sounds = &sounds;
     int number = 0;
     for (size_t start = 0; start <= source.size();) {
         size_t stop = source.find('\n', start);
@@ -485,33 +771,61 @@ bool assemble(const std::string& source, const std::string& filename, bool check
     return errors.empty();
 }
 
-// assemble, with its findings as formatted lines.
-bool assemble(const std::string& source, const std::string& filename, bool check,
-              std::vector<uint8_t>& block, std::vector<std::string>& errors)
+// assemble for the block alone, its findings as formatted lines.
+bool assemble_block(const std::string& source, const std::string& filename, bool check,
+                    std::vector<uint8_t>& block, std::vector<std::string>& errors)
 {
+    SongSounds ignored{Sounds{}, {}, {}};  // the block does not depend on the sounds it starts from
     std::vector<Finding> findings;
-    const bool ok = assemble(source, filename, check, block, findings);
+    const bool ok = assemble(source, filename, SourceKind::song, check, block, ignored, findings);
     errors.clear();
     for (const Finding& f : findings) errors.push_back(format_finding(f));
     return ok;
 }
 
+bool assemble_sounds_file(const std::string& source, const std::string& filename, SourceKind kind,
+                          SongSounds& sounds, std::vector<Finding>& findings)
+{
+    std::vector<uint8_t> unused;
+    return assemble(source, filename, kind, false, unused, sounds, findings);
+}
+
 }  // namespace
+
+bool assemble_song(const std::string& source, const std::string& filename,
+                   std::vector<uint8_t>& block, SongSounds& sounds, std::vector<Finding>& findings)
+{
+    return assemble(source, filename, SourceKind::song, true, block, sounds, findings);
+}
 
 bool assemble_song(const std::string& source, const std::string& filename,
                    std::vector<uint8_t>& block, std::vector<Finding>& findings)
 {
-    return assemble(source, filename, true, block, findings);
+    SongSounds ignored{Sounds{}, {}, {}};
+    return assemble(source, filename, SourceKind::song, true, block, ignored, findings);
 }
 
 bool assemble_song(const std::string& source, const std::string& filename,
                    std::vector<uint8_t>& block, std::vector<std::string>& errors)
 {
-    return assemble(source, filename, true, block, errors);
+    return assemble_block(source, filename, true, block, errors);
 }
 
 bool assemble_notation(const std::string& source, const std::string& filename,
                        std::vector<uint8_t>& block, std::vector<std::string>& errors)
 {
-    return assemble(source, filename, false, block, errors);
+    return assemble_block(source, filename, false, block, errors);
+}
+
+bool assemble_sounds(const std::string& source, const std::string& filename, SongSounds& sounds,
+                     std::vector<Finding>& findings)
+{
+    return assemble_sounds_file(source, filename, SourceKind::sounds, sounds, findings);
+}
+
+bool assemble_default_sounds(const std::string& source, const std::string& filename, SongSounds& sounds,
+                             std::vector<Finding>& findings)
+{
+    sounds = SongSounds{Sounds{}, {}, {}};
+    return assemble_sounds_file(source, filename, SourceKind::default_sounds, sounds, findings);
 }

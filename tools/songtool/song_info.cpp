@@ -50,7 +50,7 @@ void note_uses(const Stream& stream, std::set<int>& instruments, ChannelUse& use
 }  // namespace
 
 std::array<HoldTime, CHANNEL_COUNT> closing_hold_times(const uint8_t* block, size_t size,
-                                                       uint32_t frame_limit)
+                                                       uint32_t frame_limit, const Sounds& sounds)
 {
     std::array<HoldTime, CHANNEL_COUNT> times{};
     std::array<uint32_t, CHANNEL_COUNT> wait_at{};
@@ -63,7 +63,7 @@ std::array<HoldTime, CHANNEL_COUNT> closing_hold_times(const uint8_t* block, siz
         waiting += times[c].has_hold;
     }
     Tarq tarq_state;
-    tarq_start(tarq_state, block, default_sounds.instrument_bank);
+    tarq_start(tarq_state, block, sounds.instrument_bank);
     const TarqListeners nobody;
     uint32_t tick = 0;
     for (uint32_t frame = 0; frame < frame_limit && waiting > 0; ++frame) {
@@ -80,10 +80,10 @@ std::array<HoldTime, CHANNEL_COUNT> closing_hold_times(const uint8_t* block, siz
     return times;
 }
 
-std::string song_info(const uint8_t* block, size_t size)
+std::string song_info(const uint8_t* block, size_t size, const Sounds& sounds)
 {
     constexpr uint32_t frame_limit = 20 * SONG_FRAMES;
-    const auto times = closing_hold_times(block, size, frame_limit);
+    const auto times = closing_hold_times(block, size, frame_limit, sounds);
     std::string text;
     for (int c = 0; c < CHANNEL_COUNT; ++c) {
         const uint16_t start = song_table_entry(block, static_cast<unsigned>(c));

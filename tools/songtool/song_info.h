@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "data/tables.h"
 #include "song/bytecode.h"
 
 // When a channel reaches its closing hold (the trailing loop of 255 whole
@@ -22,7 +23,8 @@ struct HoldTime {
 // have run. The block must pass check_song. Leaves the voice and song state
 // as the run left it.
 std::array<HoldTime, CHANNEL_COUNT> closing_hold_times(const uint8_t* block, size_t size,
-                                                       uint32_t frame_limit);
+                                                       uint32_t frame_limit,
+                                                       const Sounds& sounds = default_sounds);
 
 // The report of `songtool info`; the block must pass check_song.
-std::string song_info(const uint8_t* block, size_t size);
+std::string song_info(const uint8_t* block, size_t size, const Sounds& sounds = default_sounds);

@@ -80,6 +80,7 @@ bool make_stems_dir(const std::string& dir, std::ostream& err)
 // The run: what the mix reports goes to the stems and the progress bar.
 struct RenderRun {
     const RenderRequest& request;
+    const Sounds& sounds;
     FloatWave stems[CHANNEL_COUNT];
     bool stem_wanted[CHANNEL_COUNT] = {};
     ProgressBar bar;
@@ -98,8 +99,8 @@ void on_mix_progress(void* context, MixStage stage, int k, uint32_t done, uint32
         return;
     }
     std::string name = "channel " + std::to_string(k) + ": render";
-    if (channel_has_delay(default_sounds, k)) name += ", delay";
-    if (channel_has_reverb(default_sounds, k)) name += ", reverb";
+    if (channel_has_delay(run.sounds, k)) name += ", delay";
+    if (channel_has_reverb(run.sounds, k)) name += ", reverb";
     run.bar.show(name, CHANNELS_SHARE * (k + part) / CHANNEL_COUNT);
 }
 
@@ -182,15 +183,16 @@ bool parse_render_arguments(const std::vector<std::string>& args, RenderRequest&
     return true;
 }
 
-int render_song(const std::vector<uint8_t>& block, const RenderRequest& request, std::ostream& err)
+int render_song(const std::vector<uint8_t>& block, const Sounds& sounds, const RenderRequest& request,
+                std::ostream& err)
 {
-    RenderRun run{request, {}, {}, ProgressBar(request.show_progress, stderr)};
+    RenderRun run{request, sounds, {}, {}, ProgressBar(request.show_progress, stderr)};
     if (!request.stems_dir.empty() && (!make_stems_dir(request.stems_dir, err) || !open_stems(run, err))) {
         discard_stems(run);
         return EXIT_FAILURE;
     }
 
-    MixOptions options{block.data(), &default_sounds};
+    MixOptions options{block.data(), &sounds};
     options.frames = request.frames;
     std::copy(std::begin(request.in_master), std::end(request.in_master), options.in_master);
     options.observe = request.stems_dir.empty() ? nullptr : on_channel_block;

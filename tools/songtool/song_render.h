@@ -21,7 +21,8 @@ struct RenderRequest {
 bool parse_render_arguments(const std::vector<std::string>& args, RenderRequest& request,
                             std::string& error);
 
-// Renders `block` (a valid song) as songrender would if it were compiled
-// in, and writes and plays what the request asks for. Returns 0, or 1 after
+// Renders `block` (a valid song) with `sounds` as songrender would if both
+// were compiled in, and writes and plays what the request asks for. Returns 0, or 1 after
 // reporting on `err` a file that could not be written.
-int render_song(const std::vector<uint8_t>& block, const RenderRequest& request, std::ostream& err);
+int render_song(const std::vector<uint8_t>& block, const Sounds& sounds, const RenderRequest& request,
+                std::ostream& err);

@@ -81,15 +81,15 @@ uint32_t roll_length(const std::array<HoldTime, CHANNEL_COUNT>& holds, uint32_t 
 
 }  // namespace
 
-Roll observe_roll(const uint8_t* block, size_t size)
+Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds)
 {
     Roll roll;
-    const auto holds = closing_hold_times(block, size, SONG_FRAMES);
+    const auto holds = closing_hold_times(block, size, SONG_FRAMES, sounds);
     for (int c = 0; c < CHANNEL_COUNT; ++c)
         roll.hold_tick[c] = holds[c].reached ? static_cast<int64_t>(holds[c].tick) : -1;
 
     Tarq t;
-    tarq_start(t, block, default_sounds.instrument_bank);
+    tarq_start(t, block, sounds.instrument_bank);
     roll.tempos.push_back({0, t.tick_speed / 14});
     Watch watch{block, size, 0, &roll, {}};
     t.tarq_event_hook = on_event;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "data/tables.h"
 #include "song/bytecode.h"
 
 constexpr uint32_t ROLL_TICKS_PER_BAR = 128;  // a whole note
@@ -47,7 +48,7 @@ struct Roll {
 // until every channel with a closing hold has reached it plus one bar of
 // the hold, or for as long as songrender plays. The block must pass
 // check_song. Leaves the voice and song state as the run left it.
-Roll observe_roll(const uint8_t* block, size_t size);
+Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds = default_sounds);
 
 // Draws the roll, headed by `title`, into `path`: SVG if it ends in ".svg", PNG if ".png".
 // False with a message in `error` otherwise or if the file cannot be

@@ -39,9 +39,11 @@ bool is_notation(const std::string& content)
 }
 
 // A song file read as notation (assembled and checked) or as a block
-// (checked): its block and what is wrong with it.
+// (checked): its block, its sounds (the defaults for a block) and what is
+// wrong with it.
 struct LoadedSong {
     std::vector<uint8_t> block;
+    SongSounds sounds;
     std::vector<Finding> findings;
     bool from_notation = false;
 };
@@ -56,7 +58,7 @@ bool load_song(const std::string& path, LoadedSong& song, std::ostream& err)
     }
     song.from_notation = is_notation(content);
     if (song.from_notation) {
-        assemble_song(content, path, song.block, song.findings);
+        assemble_song(content, path, song.block, song.sounds, song.findings);
         return true;
     }
     song.block.assign(content.begin(), content.end());
@@ -95,12 +97,12 @@ int render(const std::vector<std::string>& args, std::ostream& err)
     if (!load_song(request.song, song, err)) return EXIT_USAGE;
     if (!song.findings.empty()) return report_findings(song.findings, err), EXIT_INVALID;
     request.show_progress = isatty(STDERR_FILENO) == 1;
-    return render_song(song.block, request, err);
+    return render_song(song.block, song.sounds.sounds, request, err);
 }
 
 int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
 {
-    const Roll r = observe_roll(song.block.data(), song.block.size());
+    const Roll r = observe_roll(song.block.data(), song.block.size(), song.sounds.sounds);
     std::string error;
     if (!draw_roll(r, a.song, a.output, error)) return err << "songtool: " << error << '\n', EXIT_USAGE;
     return 0;
@@ -127,7 +129,7 @@ int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::
     if (command == "disasm") return disassemble(song, a.song, out, err);
     if (command == "check") return check(song, a, out, err);
     if (!song.findings.empty()) return report_findings(song.findings, err), EXIT_INVALID;
-    if (command == "info") out << song_info(song.block.data(), song.block.size());
+    if (command == "info") out << song_info(song.block.data(), song.block.size(), song.sounds.sounds);
     else return roll(song, a, err);
     return 0;
 }
