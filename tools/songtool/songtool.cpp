@@ -13,6 +13,7 @@
 #include "song_info.h"
 #include "song_render.h"
 #include "song_roll.h"
+#include "song_sounds.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ const char* const USAGE =
     "       songtool check SONG [--json]           check the song's rules (--json: findings\n"
     "                                              as a JSON list on standard output)\n"
     "       songtool info SONG                     per-channel summary and timing\n"
+    "       songtool sounds SONG [--json]          the song's instruments, mix, presets and\n"
+    "                                              equaliser, with what they mean in time\n"
     "       songtool roll SONG -o ROLL.svg|.png    draw the song as a piano roll\n"
     "       songtool render SONG -o OUT.wav [--play] [--solo 0,3] [--mute 7]\n"
     "                       [--frames N | --seconds S] [--stems DIR]\n"
@@ -118,9 +121,11 @@ int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::
     Arguments a;
     const bool takes_output = command == "asm" || command == "roll";
     const std::vector<std::string> flags = command == "asm"     ? std::vector<std::string>{"--cpp"}
-                                           : command == "check" ? std::vector<std::string>{"--json"}
+                                           : command == "check" || command == "sounds"
+                                               ? std::vector<std::string>{"--json"}
                                                                 : std::vector<std::string>{};
-    const bool known = takes_output || command == "disasm" || command == "check" || command == "info";
+    const bool known = takes_output || command == "disasm" || command == "check" || command == "info" ||
+                       command == "sounds";
     if (!known || !parse_arguments(args, flags, takes_output, a)) return err << USAGE, EXIT_USAGE;
     if (command == "asm") return assemble_command(a, err);
 
@@ -130,6 +135,7 @@ int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::
     if (command == "check") return check(song, a, out, err);
     if (!song.findings.empty()) return report_findings(song.findings, err), EXIT_INVALID;
     if (command == "info") out << song_info(song.block.data(), song.block.size(), song.sounds.sounds);
+    else if (command == "sounds") out << describe_sounds(song.sounds, has_flag(a, "--json"));
     else return roll(song, a, err);
     return 0;
 }
