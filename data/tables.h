@@ -41,8 +41,11 @@ struct Sounds {
     float eq_data[EQ_RECORD_COUNT * 4];
 };
 
-// The sounds the song tool starts every song from.
+// The sounds the song tool starts every song from, and the names the
+// defaults file gives the instruments and channels.
 extern const Sounds default_sounds;
+extern const char* const default_instrument_names[INSTRUMENT_COUNT];
+extern const char* const default_channel_names[CHANNEL_COUNT];
 
 // The embedded song's byte code and sounds (assembled at build time from
 // data/song.txt over the default sounds).

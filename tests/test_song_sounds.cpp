@@ -367,3 +367,22 @@ TEST(SoundSections, CppFloatsReadBackExactly)
 }
 
 }  // namespace
+
+TEST(SoundSections, TheDefaultsFilesNamesSelectInstrumentsUnlessTheSongTakesThem)
+{
+    const auto block_of = [](const std::string& header, const std::string& instrument, SongSounds& sounds) {
+        const std::string source =
+            header + "channel 0\n  o3 @" + instrument + " c4 r4 [ r1 ]255\n" + resting_channels(1);
+        std::vector<uint8_t> block;
+        std::vector<Finding> findings;
+        assemble_song(source, "t.txt", block, sounds, findings);
+        EXPECT_TRUE(findings.empty()) << format_finding(findings.front());
+        return block;
+    };
+    SongSounds defaults, by_number, renamed;
+    EXPECT_EQ(block_of("", "bass", defaults), block_of("", "3", by_number));
+    // A song that gives the name to another instrument takes it from the default one.
+    EXPECT_EQ(block_of("instrument 7 bass\n", "bass", renamed), block_of("", "7", by_number));
+    EXPECT_EQ(renamed.instrument_names[7], "bass");
+    EXPECT_EQ(renamed.instrument_names[3], "");
+}

@@ -458,6 +458,9 @@ struct Assembler {
         if (!fresh && named->second != section.number)
             return error(loc, "instrument name " + name + " is taken by instrument " +
                                   std::to_string(named->second), "sound-section");
+        // A default instrument of that name gives it up to the song's own.
+        for (std::string& other : sounds->instrument_names)
+            if (other == name) other.clear();
         sounds->instrument_names[section.number] = name;
     }
 
@@ -674,7 +677,7 @@ struct Assembler {
     void resolve_instrument_names()
     {
         for (const CallFixup& call : instrument_calls) {
-            const std::string* names = sounds->instrument_names;
+            const std::string* names = sounds->instrument_names.data();
             const std::string* found = std::find(names, names + INSTRUMENT_COUNT, call.name);
             if (found == names + INSTRUMENT_COUNT)
                 error(call.loc, "unknown instrument " + call.name);

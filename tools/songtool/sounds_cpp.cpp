@@ -73,3 +73,21 @@ std::string sounds_cpp(const SongSounds& song, const std::string& name)
     }
     return text + "    },\n};\n";
 }
+
+namespace {
+
+template <std::size_t N>
+std::string string_array(const std::string& name, const std::array<std::string, N>& names)
+{
+    std::string text = "extern const char* const " + name + "[" + std::to_string(N) + "] = {";
+    for (const std::string& n : names) text += "\n    \"" + n + "\",";  // names are plain identifiers
+    return text + "\n};\n";
+}
+
+}  // namespace
+
+std::string names_cpp(const SongSounds& sounds)
+{
+    return string_array("default_instrument_names", sounds.instrument_names) +
+           string_array("default_channel_names", sounds.channel_names);
+}

@@ -10,3 +10,7 @@
 // comments. Every single-precision value is written so that it reads back
 // as the same float.
 std::string sounds_cpp(const SongSounds& sounds, const std::string& name);
+
+// The instruments' and channels' names as the arrays default_instrument_names
+// and default_channel_names.
+std::string names_cpp(const SongSounds& sounds);
