@@ -1,6 +1,6 @@
-"""The manual pages render without a warning from groff or man, carry the
-version, and songtool's page describes every command and option its usage
-text names.
+"""The manual pages render without a warning from groff, mandoc's lint or
+man, carry the version, and songtool's page describes every command and
+option its usage text names.
 
 usage: manpages.py VERSION SONGTOOL PAGE...
 """
@@ -15,10 +15,13 @@ def fail(message):
 
 
 def lint(page):
-    """groff's full warnings, then man -l as a reader would run it; returns the text."""
+    """groff's full warnings, mandoc's lint, then man -l as a reader would run it; returns the text."""
     groff = subprocess.run(["groff", "-ww", "-man", "-Tutf8", "-z", page], capture_output=True, text=True)
     if groff.returncode != 0 or groff.stderr:
         fail(f"groff -ww warns about {page}:\n{groff.stderr}")
+    mandoc = subprocess.run(["mandoc", "-T", "lint", page], capture_output=True, text=True)
+    if mandoc.returncode != 0 or mandoc.stdout or mandoc.stderr:
+        fail(f"mandoc -T lint finds faults in {page}:\n{mandoc.stdout}{mandoc.stderr}")
     man = subprocess.run(["man", "--warnings=w", "-l", page], capture_output=True, text=True,
                          env=dict(os.environ, MANWIDTH="80", MAN_KEEP_FORMATTING="", LC_ALL="C.UTF-8"))
     if man.returncode != 0 or man.stderr:
