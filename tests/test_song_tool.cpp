@@ -117,4 +117,15 @@ TEST(SongToolCommand, ExitStatusTellsUsageFromInvalidData)
     }
 }
 
+// The version alone on standard output; anything after it is a usage error.
+TEST(SongToolCommand, VersionPrintsTheProjectVersion)
+{
+    std::ostringstream out, err, extra_out, extra_err;
+    EXPECT_EQ(songtool_main({"--version"}, out, err), 0);
+    EXPECT_EQ(out.str(), "songtool " SONGTOOL_VERSION "\n");
+    EXPECT_EQ(err.str(), "");
+    EXPECT_EQ(songtool_main({"--version", "data/song.txt"}, extra_out, extra_err), 2);
+    EXPECT_EQ(extra_err.str().rfind("usage: songtool", 0), 0u) << extra_err.str();
+}
+
 }  // namespace

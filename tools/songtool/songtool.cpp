@@ -30,6 +30,7 @@ const char* const USAGE =
     "                       [--frames N | --seconds S] [--stems DIR]\n"
     "                                              render as songrender would (--stems: a\n"
     "                                              32-bit float DIR/channel-K.wav per channel)\n"
+    "       songtool --version                     print the version\n"
     "SONG is a song in the notation or an assembled block.\n";
 
 // Notation is text; a block's offset table and rests are control bytes.
@@ -117,6 +118,7 @@ int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::
 {
     if (args.empty()) return err << USAGE, EXIT_USAGE;
     const std::string& command = args[0];
+    if (args.size() == 1 && command == "--version") return out << "songtool " SONGTOOL_VERSION "\n", 0;
     if (command == "render") return render(args, err);
     Arguments a;
     const bool takes_output = command == "asm" || command == "roll";
