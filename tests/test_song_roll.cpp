@@ -47,8 +47,10 @@ TEST(SongRoll, NotesTiesHitsAndCallsComeAtTheirTicks)
     EXPECT_EQ(roll.tempos[0].value, 43);
     ASSERT_EQ(roll.calls.size(), 1u);
     EXPECT_EQ(roll.calls[0].tick, 32u);
-    EXPECT_EQ(roll.hold_tick, (std::array<int64_t, CHANNEL_COUNT>{160, 64, 128, 128, 128, 128, 128, 64}));
-    EXPECT_EQ(roll.end_tick, 160u + 128u);  // one bar of the last hold
+    // A closing hold starts at the rests that end a stream: channel 0's r8,
+    // a resting channel's first r1.
+    EXPECT_EQ(roll.hold_tick, (std::array<int64_t, CHANNEL_COUNT>{144, 64, 0, 0, 0, 0, 0, 48}));
+    EXPECT_EQ(roll.end_tick, 144u + 128u);  // one bar of the last hold
 }
 
 TEST(SongRoll, TempoChangesAndRollLength)
@@ -57,11 +59,11 @@ TEST(SongRoll, TempoChangesAndRollLength)
     std::vector<std::pair<uint32_t, int>> tempos;  // start value 50 (701 frames); repeating 43 is no change
     for (const auto& t : roll.tempos) tempos.emplace_back(t.tick, t.value);
     EXPECT_EQ(tempos, (std::vector<std::pair<uint32_t, int>>{{0, 50}, {32, 43}, {96, 63}}));
-    // Without holds on every channel the roll runs as long as songrender plays.
-    const Roll open = roll_of(test_song("tempo43"));
+    // When a channel that plays never holds, the roll runs as long as songrender plays.
+    const Roll open = roll_of("channel 0\n  o3 c1 d1\n" + held_channels(1, 6) + "channel 7\n  t43 r4 " + HOLD + "\n");
     EXPECT_EQ(open.end_tick, 2u + (SONG_FRAMES - 1 - 701) / 603);
     EXPECT_EQ(open.hold_tick[0], -1);
-    EXPECT_EQ(open.hold_tick[7], 32);
+    EXPECT_EQ(open.hold_tick[7], 0);
 }
 
 TEST(SongFindings, JsonEscapesAndLeavesAbsentValuesNull)
@@ -70,9 +72,9 @@ TEST(SongFindings, JsonEscapesAndLeavesAbsentValuesNull)
     const Finding rule{"s.bin", 0, 0, true, {{2, 5}, 0x1234, "pitch-range", "too high"}};
     EXPECT_EQ(findings_json({slip, rule}),
               "[\n  {\"file\": \"a\\\"b\\\\c.txt\", \"line\": 3, \"column\": 7, \"offset\": null, "
-              "\"channel\": null, \"pattern\": null, \"rule\": \"notation\", \"message\": \"unexpected '\\u0009'\"},\n"
+              "\"channel\": null, \"pattern\": null, \"severity\": \"error\", \"rule\": \"notation\", \"message\": \"unexpected '\\u0009'\"},\n"
               "  {\"file\": \"s.bin\", \"line\": null, \"column\": null, \"offset\": 4660, \"channel\": 2, "
-              "\"pattern\": 5, \"rule\": \"pitch-range\", \"message\": \"too high\"}\n]\n");
+              "\"pattern\": 5, \"severity\": \"error\", \"rule\": \"pitch-range\", \"message\": \"too high\"}\n]\n");
 }
 
 }  // namespace

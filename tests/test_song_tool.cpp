@@ -85,18 +85,24 @@ TEST(SongCheck, RejectsBrokenLayouts)
 }
 
 // Ticks at frame 0, 701, then 603 apart until tick 32 sets tempo 63: then 883 apart.
-// Channel 7 holds at tick 64, frame 701 + 31 x 603 + 603 + 31 x 883.
+// Channel 0 holds at tick 96, heard from the frame after the one its tick runs
+// after; channel 7's closing rests start with the r4 after its last tempo.
 TEST(SongInfo, ReportsTheClosingHoldAtItsTickAndFrame)
 {
     const std::vector<uint8_t> block = assemble_ok(test_song("closing"));
-    const auto times = closing_hold_times(block.data(), block.size(), 1000000);
-    EXPECT_TRUE(times[0].reached);
-    EXPECT_EQ(times[0].tick, 96u);
-    EXPECT_EQ(times[0].frame, 701u + 31u * 603u + 603u + 63u * 883u);
-    EXPECT_FALSE(times[1].has_hold);
-    EXPECT_NE(song_info(block.data(), block.size()).find("channel 7: 11 bytes, instruments none, patterns none, "
-                                                         "octaves none, closing hold at tick 64 (frame 47370)"),
-              std::string::npos);
+    const SongTimeline timeline = song_timeline(block.data(), block.size(), SongMarks{});
+    const ChannelTiming& lead = timeline.channels[0];
+    EXPECT_TRUE(lead.reached);
+    EXPECT_EQ(lead.hold_tick, 96u);
+    EXPECT_EQ(tick_frame(timeline, 96), 701u + 31u * 603u + 603u + 63u * 883u);
+    EXPECT_EQ(tick_heard_frame(timeline, 96), 701u + 31u * 603u + 603u + 63u * 883u + 1);
+    std::array<std::string, CHANNEL_COUNT> names{};
+    names[7] = "drums";
+    const std::string info = song_info(block.data(), block.size(), SongMarks{}, names, false);
+    EXPECT_NE(info.find("channel 7 drums: 11 bytes, instruments none, patterns none, octaves none, "
+                        "closing hold at tick 32, bar 1.2, frame 19395, 0:00.43"),
+              std::string::npos)
+        << info;
 }
 
 // Exit status 2 for usage, 1 for invalid data, 0 for success (check, render and roll: integration).

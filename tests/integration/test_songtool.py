@@ -79,7 +79,7 @@ class Songtool(unittest.TestCase):
         self.assertEqual((r.returncode, r.stderr), (1, ""))
         self.assertEqual(json.loads(r.stdout), [{
             "file": "instrument.txt", "line": 2, "column": 3, "offset": 112, "channel": 0, "pattern": None,
-            "rule": "unknown-instrument", "message": "instrument 20 does not exist (instruments are 0..13)"}])
+            "severity": "error", "rule": "unknown-instrument", "message": "instrument 20 does not exist (instruments are 0..13)"}])
         [f] = json.loads(self.s.tool("check", "pattern.txt", "--json").stdout)
         self.assertEqual((f["line"], f["column"], f["channel"], f["pattern"], f["rule"]), (18, 6, 2, 0, "pitch-range"))
         checked, assembled = self.s.tool("check", "pattern.txt"), self.s.tool("asm", "pattern.txt", "-o", "p.bin")
@@ -151,7 +151,8 @@ class Songtool(unittest.TestCase):
                          [7, 1, 2, 1, 8, 8, 1])
         self.assertEqual(png_size(self.s.read("roll.png")), tuple(int(v) for v in size))
         # Octaves 2..4 then 2..5 (12 more rows), and two more bars of rest.
-        for name, rests, octave in (("a", 2, 4), ("b", 4, 5)):
+        # (Enough rests that channel 2 holds last in both.)
+        for name, rests, octave in (("a", 4, 4), ("b", 6, 5)):
             self.s.write(f"{name}.txt", ROLL.replace("channel 2\n  r1", f"channel 2\n {' r1' * rests} o{octave} c4 r1", 1))
             self.ok("roll", f"{name}.txt", "-o", f"{name}.png")
         (wa, ha), (wb, hb) = png_size(self.s.read("a.png")), png_size(self.s.read("b.png"))

@@ -61,6 +61,12 @@ void report_findings(const std::vector<Finding>& findings, std::ostream& err)
     for (const Finding& f : findings) err << format_finding(f) << '\n';
 }
 
+bool settle_findings(std::vector<Finding>& findings, bool werror)
+{
+    if (werror) warnings_to_errors(findings);
+    return !has_errors(findings);
+}
+
 int assemble_command(const Arguments& a, std::ostream& err)
 {
     std::string source;
@@ -68,7 +74,10 @@ int assemble_command(const Arguments& a, std::ostream& err)
     std::vector<uint8_t> block;
     SongSounds sounds;
     std::vector<Finding> findings;
-    if (!assemble_song(source, a.song, block, sounds, findings)) return report_findings(findings, err), EXIT_INVALID;
+    assemble_song(source, a.song, block, sounds, findings);
+    const bool valid = settle_findings(findings, has_flag(a, "--werror"));
+    report_findings(findings, err);
+    if (!valid) return EXIT_INVALID;
     std::ofstream out(a.output, std::ios::binary);
     if (has_flag(a, "--cpp")) out << cpp_source(block, sounds, a.song);
     else out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));

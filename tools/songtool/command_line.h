@@ -28,7 +28,11 @@ bool has_flag(const Arguments& a, const std::string& flag);
 // Each finding on a line of its own, as compilers print errors.
 void report_findings(const std::vector<Finding>& findings, std::ostream& err);
 
-// `asm SONG.txt -o OUT [--cpp]`: assembles the notation in a.song and writes
-// the block to a.output, as C++ source defining tarq_data with --cpp.
-// Reports on `err`; returns the exit status.
+// Whether the song may go on: true unless a finding is an error, after
+// `--werror` (werror) has made every warning one.
+bool settle_findings(std::vector<Finding>& findings, bool werror);
+
+// `asm SONG.txt -o OUT [--cpp] [--werror]`: assembles the notation in
+// a.song and writes the block to a.output, as C++ source defining tarq_data
+// with --cpp. Reports errors and warnings on `err`; returns the exit status.
 int assemble_command(const Arguments& a, std::ostream& err);

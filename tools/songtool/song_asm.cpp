@@ -14,6 +14,7 @@
 #include "notation.h"
 #include "song/bytecode.h"
 #include "song_findings.h"
+#include "song_lint.h"
 #include "sound_fields.h"
 #include "voice/instrument.h"
 
@@ -79,6 +80,10 @@ struct Assembler {
     std::vector<Finding> errors;
     Section section;
     bool trailer = true;
+    SongMarks marks;
+    std::optional<Loc> pickup_loc;
+    std::vector<Loc> pending_bar_lines;  // `|`s waiting for the next event's byte
+    std::map<int, Loc> instrument_sections;  // the song's own, by number
 
     // Current line being read.
     std::string_view line;
@@ -92,6 +97,11 @@ struct Assembler {
         report({filename, loc.line, loc.column, false, {{}, 0, rule, message}});
     }
 
+    void warning(Loc loc, const std::string& message, const char* rule)
+    {
+        report({filename, loc.line, loc.column, false, {{}, 0, rule, message}, true});
+    }
+
     void report(const Finding& finding)
     {
         if (errors.size() < MAX_ERRORS) errors.push_back(finding);
@@ -99,6 +109,9 @@ struct Assembler {
 
     void emit(uint8_t byte, Loc loc)
     {
+        for (const Loc bar : pending_bar_lines)
+            marks.bar_lines.push_back({static_cast<uint32_t>(block.size()), bar.line, bar.column});
+        pending_bar_lines.clear();
         block.push_back(byte);
         byte_loc.push_back(loc);
     }
@@ -107,11 +120,16 @@ struct Assembler {
 
     char peek() const { return at < line.size() ? line[at] : '\0'; }
 
+    // Blanks, and bar lines: in a channel or pattern each `|` checks the
+    // event written after it.
     void skip_blanks()
     {
         while (at < line.size() && (std::isspace(static_cast<unsigned char>(line[at])) ||
-                                    line[at] == '|'))
+                                    line[at] == '|')) {
+            if (line[at] == '|' && (section.kind == SectionKind::channel || section.kind == SectionKind::pattern))
+                pending_bar_lines.push_back(here());
             ++at;
+        }
     }
 
     std::string word()
@@ -349,6 +367,7 @@ struct Assembler {
         for (const OpenLoop& open : section.loops) error(open.loc, "[ is not closed in this section");
         if (section.kind == SectionKind::channel || section.kind == SectionKind::pattern)
             emit(command_byte(Op::end), section.loc);
+        pending_bar_lines.clear();
         if (holds_music(section.kind)) trailer = section.kind != SectionKind::data;
         if (section.number >= 0) sound_fields_given[{section.kind, section.number}] |= section.fields_given;
         section = {};
@@ -449,6 +468,7 @@ struct Assembler {
         if (!sound_fields_given.try_emplace({kind, section.number}, 0u).second)
             error(loc, section.label + " is defined twice", "sound-section");
         if (!name.empty()) name_instrument(loc, name);
+        if (kind == SectionKind::instrument) instrument_sections.emplace(section.number, loc);
         sound_fields();
     }
 
@@ -560,11 +580,11 @@ struct Assembler {
         else
             byte = whole_value(loc, name, value, 0, 255);
         if (byte && field == INS_ENV_VOL_LENGTH && *byte == 0)
-            error(loc, "env_vol_length 0 silences every note of " + section.label +
-                           " (its volume envelope has no length)", "silent-envelope");
+            warning(loc, "env_vol_length 0 silences every note of " + section.label +
+                             " (its volume envelope has no length)", "silent-envelope");
         if (byte && field == INS_ENV_VOL_TYPE && *byte > 1)
-            error(loc, "env_vol_type " + value + " silences every note of " + section.label +
-                           " (the volume envelope is 0, decay, or 1, attack)", "silent-envelope-type");
+            warning(loc, "env_vol_type " + value + " silences every note of " + section.label +
+                             " (the volume envelope is 0, decay, or 1, attack)", "silent-envelope-type");
         return byte;
     }
 
@@ -577,7 +597,7 @@ struct Assembler {
             return std::nullopt;
         }
         if (byte && field == 1 && *byte > 100)
-            error(loc, "feedback " + value + " above 100 makes the echo grow without bound", "runaway-echo");
+            warning(loc, "feedback " + value + " above 100 makes the echo grow without bound", "runaway-echo");
         return byte;
     }
 
@@ -621,12 +641,41 @@ struct Assembler {
                       "entry " + std::to_string(*k));
     }
 
+    // `pickup 2.` or `pickup 4 8` (lengths, summed) or `pickup 96 ticks`:
+    // the ticks before bar 1, less than a bar.
+    void pickup_directive(Loc loc)
+    {
+        if (pickup_loc) return error(loc, "pickup is given twice");
+        pickup_loc = loc;
+        uint32_t ticks = 0;
+        for (skip_blanks(); std::isdigit(static_cast<unsigned char>(peek())); skip_blanks()) {
+            const Loc length_loc = here();
+            const size_t start = at;
+            while (std::isdigit(static_cast<unsigned char>(peek()))) ++at;
+            if (peek() == '.') ++at;
+            const std::string text(line.substr(start, at - start));
+            skip_blanks();
+            if (word() == "ticks") {
+                ticks += static_cast<uint32_t>(std::min<unsigned long>(std::strtoul(text.c_str(), nullptr, 10), 1000));
+                break;
+            }
+            at = start + text.size();
+            const auto code = std::find(std::begin(LENGTH_SPELLING), std::end(LENGTH_SPELLING), text);
+            if (code == std::end(LENGTH_SPELLING))
+                return error(length_loc, "length " + text + " is not one of 1 2 4 8 16 32 64 128, 2. 4. 8. 16. 32. 64. 128. (or write N ticks)");
+            ticks += length_ticks(static_cast<unsigned>(code - std::begin(LENGTH_SPELLING)));
+        }
+        if (ticks == 0 || ticks >= TICKS_PER_BAR)
+            return error(loc, "pickup needs a length shorter than a bar: 1 to 127 ticks, as lengths (2.) or N ticks");
+        marks.pickup = ticks;
+    }
+
     // A line whose first word is a section keyword is a header.
     bool header(Loc loc)
     {
         const size_t start = at;
         const std::string w = word();
-        const bool music_header = w == "pattern" || w == "data" || w == "entry";
+        const bool music_header = w == "pattern" || w == "data" || w == "entry" || w == "pickup";
         if (music_header && kind != SourceKind::song) {
             error(loc, w + " in a sounds file, which holds no music", "sounds-only");
             at = line.size();
@@ -634,6 +683,7 @@ struct Assembler {
         else if (w == "pattern") pattern_header(loc);
         else if (w == "data") start_section(SectionKind::data, loc);
         else if (w == "entry") entry_directive(loc);
+        else if (w == "pickup") pickup_directive(loc);
         else if (w == "instrument") sound_header(loc, SectionKind::instrument, w, 0, INSTRUMENT_COUNT - 1);
         else if (w == "delay_preset") sound_header(loc, SectionKind::delay_preset, w, 1, FX_PRESET_COUNT - 1);
         else if (w == "reverb_preset") sound_header(loc, SectionKind::reverb_preset, w, 1, FX_PRESET_COUNT - 1);
@@ -731,6 +781,24 @@ struct Assembler {
         }
     }
 
+    // The warnings of a valid song: the block's, each at its event, header
+    // or bar line, and the song's own instruments that no channel plays.
+    void lint(Loc eof)
+    {
+        for (const SongWarning& w : lint_song(block.data(), block.size(), marks)) {
+            const Loc loc = w.bar_line >= 0 ? Loc{marks.bar_lines[w.bar_line].line, marks.bar_lines[w.bar_line].column}
+                                            : loc_of(w.error.offset, eof);
+            report({filename, loc.line, loc.column, true, w.error, true});
+        }
+        const auto played = instruments_played(block.data(), block.size());
+        for (const auto& [n, loc] : instrument_sections) {
+            if (played[n]) continue;
+            const std::string& name = sounds->instrument_names[n];
+            warning(loc, "instrument " + std::to_string(n) + (name.empty() ? "" : " (" + name + ")") +
+                             " is defined but no channel plays it", "unused-instrument");
+        }
+    }
+
     // Where a checked rule points in the source: the event at the offset, or
     // the header that set a table entry.
     Loc loc_of(uint32_t offset, Loc eof) const
@@ -748,7 +816,7 @@ namespace {
 // with `check`, also checks the song's rules and reports them at the source
 // position of the offending byte.
 bool assemble(const std::string& source, const std::string& filename, SourceKind kind, bool check,
-              std::vector<uint8_t>& block, SongSounds& sounds, std::vector<Finding>& errors)
+              std::vector<uint8_t>& block, SongSounds& sounds, SongMarks& marks, std::vector<Finding>& errors)
 {
     Assembler a;
     a.filename = filename;
@@ -763,15 +831,17 @@ bool assemble(const std::string& source, const std::string& filename, SourceKind
     }
     const Loc eof{number, 1};
     a.finish(eof);
-    if (check && a.errors.empty()) {
+    if (check && !has_errors(a.errors)) {
         for (const SongError& e : check_song(a.block.data(), a.block.size())) {
             const Loc loc = a.loc_of(e.offset, eof);
             a.report({filename, loc.line, loc.column, true, e});
         }
+        if (!has_errors(a.errors)) a.lint(eof);
     }
     errors = a.errors;
     block = a.block;
-    return errors.empty();
+    marks = a.marks;
+    return !has_errors(errors);
 }
 
 // assemble for the block alone, its findings as formatted lines.
@@ -780,7 +850,8 @@ bool assemble_block(const std::string& source, const std::string& filename, bool
 {
     SongSounds ignored{Sounds{}, {}, {}};  // the block does not depend on the sounds it starts from
     std::vector<Finding> findings;
-    const bool ok = assemble(source, filename, SourceKind::song, check, block, ignored, findings);
+    SongMarks marks;
+    const bool ok = assemble(source, filename, SourceKind::song, check, block, ignored, marks, findings);
     errors.clear();
     for (const Finding& f : findings) errors.push_back(format_finding(f));
     return ok;
@@ -790,22 +861,31 @@ bool assemble_sounds_file(const std::string& source, const std::string& filename
                           SongSounds& sounds, std::vector<Finding>& findings)
 {
     std::vector<uint8_t> unused;
-    return assemble(source, filename, kind, false, unused, sounds, findings);
+    SongMarks no_marks;
+    return assemble(source, filename, kind, false, unused, sounds, no_marks, findings);
 }
 
 }  // namespace
 
+bool assemble_song(const std::string& source, const std::string& filename, std::vector<uint8_t>& block,
+                   SongSounds& sounds, SongMarks& marks, std::vector<Finding>& findings)
+{
+    return assemble(source, filename, SourceKind::song, true, block, sounds, marks, findings);
+}
+
 bool assemble_song(const std::string& source, const std::string& filename,
                    std::vector<uint8_t>& block, SongSounds& sounds, std::vector<Finding>& findings)
 {
-    return assemble(source, filename, SourceKind::song, true, block, sounds, findings);
+    SongMarks marks;
+    return assemble_song(source, filename, block, sounds, marks, findings);
 }
 
 bool assemble_song(const std::string& source, const std::string& filename,
                    std::vector<uint8_t>& block, std::vector<Finding>& findings)
 {
     SongSounds ignored{Sounds{}, {}, {}};
-    return assemble(source, filename, SourceKind::song, true, block, ignored, findings);
+    SongMarks marks;
+    return assemble(source, filename, SourceKind::song, true, block, ignored, marks, findings);
 }
 
 bool assemble_song(const std::string& source, const std::string& filename,

@@ -5,7 +5,7 @@
 
 #include "data/tables.h"
 #include "song/tarq.h"
-#include "song_info.h"
+#include "song_timeline.h"
 
 namespace {
 
@@ -69,13 +69,10 @@ void on_event(void* context, const Tarq& t, int c, uint16_t pos)
 
 // Ticks the roll covers: through one bar of the last closing hold when
 // every channel reaches one, else as far as songrender plays.
-uint32_t roll_length(const std::array<HoldTime, CHANNEL_COUNT>& holds, uint32_t ticks_played)
+uint32_t roll_length(const SongTimeline& timeline, uint32_t ticks_played)
 {
     uint32_t last = 0;
-    for (const HoldTime& h : holds) {
-        if (!h.reached) return ticks_played;
-        last = std::max(last, h.tick);
-    }
+    if (!song_end_tick(timeline, last)) return ticks_played;
     return std::min(ticks_played, last + ROLL_TICKS_PER_BAR);
 }
 
@@ -84,9 +81,11 @@ uint32_t roll_length(const std::array<HoldTime, CHANNEL_COUNT>& holds, uint32_t 
 Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds)
 {
     Roll roll;
-    const auto holds = closing_hold_times(block, size, SONG_FRAMES, sounds);
-    for (int c = 0; c < CHANNEL_COUNT; ++c)
-        roll.hold_tick[c] = holds[c].reached ? static_cast<int64_t>(holds[c].tick) : -1;
+    const SongTimeline timeline = song_timeline(block, size, SongMarks{});
+    for (int c = 0; c < CHANNEL_COUNT; ++c) {
+        const ChannelTiming& ch = timeline.channels[c];
+        roll.hold_tick[c] = ch.reached ? static_cast<int64_t>(ch.hold_tick) : -1;
+    }
 
     Tarq t;
     tarq_start(t, block, sounds.instrument_bank);
@@ -101,7 +100,7 @@ Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds)
         tarq(t, nobody);
         if (ticks_now) watch.tick = ++ticks;
     }
-    roll.end_tick = roll_length(holds, ticks);
+    roll.end_tick = roll_length(timeline, ticks);
     for (int c = 0; c < CHANNEL_COUNT; ++c) close_note(watch, c);
     // Drop what lies past the end, and notes replaced within their own tick
     // (length 0), which are never heard.

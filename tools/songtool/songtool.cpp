@@ -11,6 +11,7 @@
 #include "song_disasm.h"
 #include "song_findings.h"
 #include "song_info.h"
+#include "song_lint.h"
 #include "song_render.h"
 #include "song_roll.h"
 #include "song_sounds.h"
@@ -18,11 +19,12 @@
 namespace {
 
 const char* const USAGE =
-    "usage: songtool asm SONG.txt -o OUT [--cpp]   assemble (--cpp: as C++ source)\n"
+    "usage: songtool asm SONG.txt -o OUT [--cpp] [--werror]   assemble (--cpp: as C++ source)\n"
     "       songtool disasm SONG                   print the song in notation\n"
-    "       songtool check SONG [--json]           check the song's rules (--json: findings\n"
-    "                                              as a JSON list on standard output)\n"
-    "       songtool info SONG                     per-channel summary and timing\n"
+    "       songtool check SONG [--json] [--werror]  check the song's rules and warn of slips\n"
+    "                                              (--json: findings as a JSON list on\n"
+    "                                              standard output; --werror: warnings fail)\n"
+    "       songtool info SONG [--json]            per-channel summary and the timeline\n"
     "       songtool sounds SONG [--json]          the song's instruments, mix, presets and\n"
     "                                              equaliser, with what they mean in time\n"
     "       songtool roll SONG -o ROLL.svg|.png    draw the song as a piano roll\n"
@@ -48,6 +50,7 @@ bool is_notation(const std::string& content)
 struct LoadedSong {
     std::vector<uint8_t> block;
     SongSounds sounds;
+    SongMarks marks;  // a block has no pick-up or bar lines
     std::vector<Finding> findings;
     bool from_notation = false;
 };
@@ -62,12 +65,15 @@ bool load_song(const std::string& path, LoadedSong& song, std::ostream& err)
     }
     song.from_notation = is_notation(content);
     if (song.from_notation) {
-        assemble_song(content, path, song.block, song.sounds, song.findings);
+        assemble_song(content, path, song.block, song.sounds, song.marks, song.findings);
         return true;
     }
     song.block.assign(content.begin(), content.end());
     for (const SongError& e : check_song(song.block.data(), song.block.size()))
         song.findings.push_back({path, 0, 0, true, e});
+    if (song.findings.empty())
+        for (const SongWarning& w : lint_song(song.block.data(), song.block.size(), song.marks))
+            song.findings.push_back({path, 0, 0, true, w.error, true});
     return true;
 }
 
@@ -75,7 +81,7 @@ int disassemble(const LoadedSong& song, const std::string& path, std::ostream& o
                 std::ostream& err)
 {
     // A block is written out broken or not; notation must assemble first.
-    if (song.from_notation && !song.findings.empty()) return report_findings(song.findings, err), EXIT_INVALID;
+    if (song.from_notation && has_errors(song.findings)) return report_findings(song.findings, err), EXIT_INVALID;
     std::string text, error;
     if (!disassemble_song(song.block.data(), song.block.size(), text, error))
         return err << path << ": error: " << error << '\n', EXIT_INVALID;
@@ -83,12 +89,13 @@ int disassemble(const LoadedSong& song, const std::string& path, std::ostream& o
     return 0;
 }
 
-int check(const LoadedSong& song, const Arguments& a, std::ostream& out, std::ostream& err)
+int check(LoadedSong& song, const Arguments& a, std::ostream& out, std::ostream& err)
 {
-    if (has_flag(a, "--json")) out << findings_json(song.findings);
-    else if (!song.findings.empty()) report_findings(song.findings, err);
-    else out << a.song << ": valid song, " << song.block.size() << " bytes\n";
-    return song.findings.empty() ? 0 : EXIT_INVALID;
+    const bool valid = settle_findings(song.findings, has_flag(a, "--werror"));
+    if (has_flag(a, "--json")) return out << findings_json(song.findings), valid ? 0 : EXIT_INVALID;
+    report_findings(song.findings, err);
+    if (valid) out << a.song << ": valid song, " << song.block.size() << " bytes\n";
+    return valid ? 0 : EXIT_INVALID;
 }
 
 int render(const std::vector<std::string>& args, std::ostream& err)
@@ -99,7 +106,8 @@ int render(const std::vector<std::string>& args, std::ostream& err)
         return err << "songtool: render: " << error << '\n' << USAGE, EXIT_USAGE;
     LoadedSong song;
     if (!load_song(request.song, song, err)) return EXIT_USAGE;
-    if (!song.findings.empty()) return report_findings(song.findings, err), EXIT_INVALID;
+    report_findings(song.findings, err);
+    if (has_errors(song.findings)) return EXIT_INVALID;
     request.show_progress = isatty(STDERR_FILENO) == 1;
     return render_song(song.block, song.sounds.sounds, request, err);
 }
@@ -122,10 +130,11 @@ int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::
     if (command == "render") return render(args, err);
     Arguments a;
     const bool takes_output = command == "asm" || command == "roll";
-    const std::vector<std::string> flags = command == "asm"     ? std::vector<std::string>{"--cpp"}
-                                           : command == "check" || command == "sounds"
+    const std::vector<std::string> flags = command == "asm"     ? std::vector<std::string>{"--cpp", "--werror"}
+                                           : command == "check" ? std::vector<std::string>{"--json", "--werror"}
+                                           : command == "sounds" || command == "info"
                                                ? std::vector<std::string>{"--json"}
-                                                                : std::vector<std::string>{};
+                                               : std::vector<std::string>{};
     const bool known = takes_output || command == "disasm" || command == "check" || command == "info" ||
                        command == "sounds";
     if (!known || !parse_arguments(args, flags, takes_output, a)) return err << USAGE, EXIT_USAGE;
@@ -135,8 +144,10 @@ int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::
     if (!load_song(a.song, song, err)) return EXIT_USAGE;
     if (command == "disasm") return disassemble(song, a.song, out, err);
     if (command == "check") return check(song, a, out, err);
-    if (!song.findings.empty()) return report_findings(song.findings, err), EXIT_INVALID;
-    if (command == "info") out << song_info(song.block.data(), song.block.size(), song.sounds.sounds);
+    if (has_errors(song.findings)) return report_findings(song.findings, err), EXIT_INVALID;
+    if (command == "info")
+        out << song_info(song.block.data(), song.block.size(), song.marks, song.sounds.channel_names,
+                         has_flag(a, "--json"));
     else if (command == "sounds") out << describe_sounds(song.sounds, has_flag(a, "--json"));
     else return roll(song, a, err);
     return 0;
