@@ -1,6 +1,7 @@
 // The songs README.md shows a composer are whole, valid songs: each block
-// after a "<!-- song example -->" line assembles without a finding and every
-// channel reaches its closing hold within the render.
+// after a "<!-- song example -->" line assembles without a finding, not even
+// a warning (so every channel that plays ends in a closing hold that lasts,
+// and every bar line stands on a bar).
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "song_asm.h"
-#include "song_info.h"
 #include "song_sounds.h"
 
 namespace {
@@ -62,7 +62,7 @@ std::vector<Example> readme_examples()
 
 }  // namespace
 
-TEST(ReadmeSongs, EveryExampleIsAWholeSongThatEndsInItsClosingHolds)
+TEST(ReadmeSongs, EveryExampleIsAWholeSongWithoutWarnings)
 {
     const std::vector<Example> examples = readme_examples();
     ASSERT_FALSE(examples.empty()) << "no \"" << EXAMPLE_MARKER << "\" block in " << SONGRENDER_README;
@@ -76,9 +76,5 @@ TEST(ReadmeSongs, EveryExampleIsAWholeSongThatEndsInItsClosingHolds)
             finding.column += example.indent;  // where an editor finds it in README
             ADD_FAILURE() << format_finding(finding);
         }
-        if (!findings.empty()) continue;
-        const auto holds = closing_hold_times(block.data(), block.size(), SONG_FRAMES, sounds.sounds);
-        for (int c = 0; c < CHANNEL_COUNT; ++c)
-            EXPECT_TRUE(holds[c].has_hold && holds[c].reached) << "channel " << c << " never holds";
     }
 }

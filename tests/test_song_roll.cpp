@@ -47,10 +47,8 @@ TEST(SongRoll, NotesTiesHitsAndCallsComeAtTheirTicks)
     EXPECT_EQ(roll.tempos[0].value, 43);
     ASSERT_EQ(roll.calls.size(), 1u);
     EXPECT_EQ(roll.calls[0].tick, 32u);
-    // A closing hold starts at the rests that end a stream: channel 0's r8,
-    // a resting channel's first r1.
-    EXPECT_EQ(roll.hold_tick, (std::array<int64_t, CHANNEL_COUNT>{144, 64, 0, 0, 0, 0, 0, 48}));
-    EXPECT_EQ(roll.end_tick, 144u + 128u);  // one bar of the last hold
+    EXPECT_EQ(roll.hold_tick, (std::array<int64_t, CHANNEL_COUNT>{160, 64, 128, 128, 128, 128, 128, 64}));
+    EXPECT_EQ(roll.end_tick, 160u + 128u);  // one bar of the last hold
 }
 
 TEST(SongRoll, TempoChangesAndRollLength)
@@ -63,7 +61,7 @@ TEST(SongRoll, TempoChangesAndRollLength)
     const Roll open = roll_of("channel 0\n  o3 c1 d1\n" + held_channels(1, 6) + "channel 7\n  t43 r4 " + HOLD + "\n");
     EXPECT_EQ(open.end_tick, 2u + (SONG_FRAMES - 1 - 701) / 603);
     EXPECT_EQ(open.hold_tick[0], -1);
-    EXPECT_EQ(open.hold_tick[7], 0);
+    EXPECT_EQ(open.hold_tick[7], 32);
 }
 
 TEST(SongFindings, JsonEscapesAndLeavesAbsentValuesNull)

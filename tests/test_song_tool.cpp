@@ -86,7 +86,7 @@ TEST(SongCheck, RejectsBrokenLayouts)
 
 // Ticks at frame 0, 701, then 603 apart until tick 32 sets tempo 63: then 883 apart.
 // Channel 0 holds at tick 96, heard from the frame after the one its tick runs
-// after; channel 7's closing rests start with the r4 after its last tempo.
+// after; channel 7 at tick 64, where its loop of rests begins.
 TEST(SongInfo, ReportsTheClosingHoldAtItsTickAndFrame)
 {
     const std::vector<uint8_t> block = assemble_ok(test_song("closing"));
@@ -100,7 +100,7 @@ TEST(SongInfo, ReportsTheClosingHoldAtItsTickAndFrame)
     names[7] = "drums";
     const std::string info = song_info(block.data(), block.size(), SongMarks{}, names, false);
     EXPECT_NE(info.find("channel 7 drums: 11 bytes, instruments none, patterns none, octaves none, "
-                        "closing hold at tick 32, bar 1.2, frame 19395, 0:00.43"),
+                        "closing hold at tick 64, bar 1.3, frame 47371, 0:01.07"),
               std::string::npos)
         << info;
 }

@@ -13,9 +13,10 @@ bool is_rest_or_loop(Op op) { return op == Op::rest || op == Op::loop_start || o
 
 uint64_t loop_count(uint8_t operand) { return operand == 0 ? 65536 : operand; }
 
-// The index of the first event of the stream's closing hold (its final run
-// of rests and loops of rests, taking time), or the event count if it has
-// none; with the ticks the hold lasts.
+// The index of the first event of the stream's closing hold, or the event
+// count if it has none; with the ticks the hold lasts. The hold is the
+// final run of rests and loops of rests, from its first loop when it has
+// one (`r4 [ r1 ]255`: the r4 still ends the music), and takes time.
 size_t hold_start(const Stream& s, uint64_t& ticks)
 {
     const auto& ev = s.events;
@@ -26,6 +27,11 @@ size_t hold_start(const Stream& s, uint64_t& ticks)
         if (depth < 0) break;  // a loop opened before the run
         if (depth == 0) start = i;
     }
+    for (size_t i = start; i < ev.size(); ++i)
+        if (ev[i].event.op == Op::loop_start) {
+            start = i;
+            break;
+        }
     // Its length, each rest counted as often as its loops repeat it.
     std::vector<uint64_t> repeats{1};
     ticks = 0;
