@@ -174,13 +174,45 @@ TEST(SongToolCommand, ExitStatusTellsUsageFromInvalidData)
     std::ofstream(junk, std::ios::binary) << std::string(50, '\x01');
     std::ofstream(good) << test_song("call");
     struct Row { std::vector<std::string> args; int status; std::string text; };
-    const Row rows[] = {{{}, 2, ""}, {{"play", bin}, 2, ""}, {{"asm", good}, 2, ""},  // no -o
+    const Row rows[] = {{{}, 2, ""}, {{"play", bin}, 2, ""},
+                        {{"asm", good}, 2, "songtool: asm: -o OUT is missing\nusage: songtool"},
+                        {{"roll", good}, 2, "songtool: roll: -o ROLL.svg|.png is missing\nusage: songtool"},
+                        {{"info", good, "--json"}, 2, "songtool: info: unexpected '--json'\nusage: songtool"},
                         {{"asm", good, "-o", bin}, 0, ""}, {{"info", bin}, 0, ""}, {{"disasm", bin}, 0, "*p0"},
                         {{"disasm", junk}, 1, "shorter than its 112-byte offset table"}};
     for (const Row& r : rows) {
         std::ostringstream out, err;
         EXPECT_EQ(songtool_main(r.args, out, err), r.status) << (r.args.empty() ? "" : r.args[0]);
         EXPECT_NE((out.str() + err.str()).find(r.text), std::string::npos) << out.str() + err.str();
+    }
+}
+
+// Asked for, the usage goes to standard output with status 0; after a command, only that command's lines.
+TEST(SongToolCommand, HelpPrintsTheUsageOnStandardOutput)
+{
+    std::ostringstream none_out, none_err;
+    EXPECT_EQ(songtool_main({}, none_out, none_err), 2);
+    const std::string usage = none_err.str();
+    for (const char* ask : {"--help", "-h", "help"}) {
+        std::ostringstream out, err;
+        EXPECT_EQ(songtool_main({ask}, out, err), 0) << ask;
+        EXPECT_EQ(out.str(), usage) << ask;
+        EXPECT_EQ(err.str(), "") << ask;
+    }
+    const std::pair<std::string, std::string> commands[] = {
+        {"asm", "-o OUT [--cpp]"}, {"disasm", "SONG"}, {"check", "as a JSON list on standard output)"},
+        {"info", "per-channel summary"}, {"sounds", "equaliser, with what they mean in time"},
+        {"roll", "-o ROLL.svg|.png"}, {"render", "[--frames N | --seconds S] [--stems DIR]"}};
+    for (const auto& [command, part] : commands) {
+        std::ostringstream out, err;
+        EXPECT_EQ(songtool_main({command, "x.txt", command == "asm" ? "-h" : "--help"}, out, err), 0) << command;
+        const std::string text = out.str();
+        EXPECT_EQ(text.rfind("usage: songtool " + command + " ", 0), 0u) << text;
+        EXPECT_NE(text.find(part), std::string::npos) << text;
+        EXPECT_EQ(text.find("songtool", 8), std::string::npos) << "another command's lines:\n" << text;
+        // Each of its lines is a line of the full usage.
+        std::istringstream lines(text.substr(7));
+        for (std::string line; std::getline(lines, line);) EXPECT_NE(usage.find(line + "\n"), std::string::npos) << line;
     }
 }
 

@@ -70,7 +70,9 @@ class Songtool(unittest.TestCase):
                 self.assertEqual((asm.returncode, asm.stdout, asm.stderr), (tool.returncode, tool.stdout, tool.stderr))
                 if tool.returncode == 0:
                     self.assertTrue(self.s.read("asm.out") == self.s.read("tool.out"), f"{song} {flags}")
-        self.assertEqual(self.s.run("good.txt", "--cpp", program=SONGASM).returncode, 2)
+        r = self.s.run("good.txt", "--cpp", program=SONGASM)
+        self.assertEqual(r.returncode, 2)
+        self.assertRegex(r.stderr, r"^songasm: -o OUT is missing\nusage: songasm SONG.txt -o OUT")
 
     def test_check_reports_the_source_position(self):
         self.assertRegex(self.ok("check", "good.txt").stdout, r"^good.txt: valid song, \d+ bytes\n$")
@@ -172,7 +174,7 @@ class Songtool(unittest.TestCase):
                  (1, ["render", "mix.txt", "-o", "no/such/dir/x.wav", *SHORT],
                   r"songtool: could not write no/such/dir/x.wav: No such file or directory"),
                  (1, ["render", *o, "--stems", "file", *SHORT], r"songtool: cannot make the stems folder file: File exists"),
-                 (2, ["roll", "roll.txt"], r"^usage: songtool"),
+                 (2, ["roll", "roll.txt"], r"^songtool: roll: -o ROLL\.svg\|\.png is missing\nusage: songtool"),
                  (2, ["roll", "roll.txt", "-o", "roll.jpg"], r"must end in \.svg or \.png"),
                  (2, ["roll", "roll.txt", "-o", "no/such/dir/roll.png"], r"songtool: cannot write no/such/dir/roll.png"),
                  (1, ["roll", "garbage.bin", "-o", "x.svg"],
