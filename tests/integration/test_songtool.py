@@ -159,6 +159,22 @@ class Songtool(unittest.TestCase):
         (wa, ha), (wb, hb) = png_size(self.s.read("a.png")), png_size(self.s.read("b.png"))
         self.assertEqual((wb - wa, hb - ha), (2 * 128, 12 * 5))
 
+    def test_roll_labels_every_call_and_names_channels_and_drums(self):
+        # Channels 0..2 call patterns at tick 0, channel 2 again at tick 16; channel 1 gives no name of its own.
+        self.s.write("calls.txt", "channel 0 melody\n  o3 *a c4 " + HOLD + "\nchannel 1\n  o3 *b e4 " + HOLD +
+                     "\nchannel 2 inner\n  o3 *a *b g4 " + HOLD + "\n" + held_channels(3, 6) +
+                     "channel 7\n  o3 c8 g8 " + HOLD + "\npattern a\n  c8\npattern b\n  d8\n")
+        self.ok("roll", "calls.txt", "-o", "calls.svg")
+        root, _, _ = svg(self.s.path("calls.svg"))
+        texts = lambda cls: [e.get("aria-label") for e in root.iter() if e.get("class") == cls]
+        places = [(e[0].get("x"), e[0].get("y")) for e in root.iter() if e.get("class") == "pattern-label"]
+        self.assertEqual(texts("pattern-label"), ["p0", "p1", "p0", "p1"])
+        self.assertEqual(len(set(places)), 4, places)  # none drawn over another
+        self.assertEqual(len({y for _, y in places[:3]}), 3, places)  # the three at tick 0 stacked
+        self.assertEqual(texts("legend-label")[:3], ["0 melody", "1 harmony", "2 inner"])  # 1: the default's name
+        self.assertEqual(texts("drum-label"), ["kick", "high tom"])
+        self.assertEqual(texts("title"), ["calls.txt, 1 bar"])
+
     def test_bad_input_exits_with_a_reason_and_no_file(self):
         o = ["mix.txt", "-o", "x.wav"]
         cases = [(2, ["check", "a.txt", "--xml"], "."),

@@ -131,7 +131,8 @@ int render(const std::vector<std::string>& args, std::ostream& err)
 
 int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
 {
-    const Roll r = observe_roll(song.block.data(), song.block.size(), song.sounds.sounds);
+    Roll r = observe_roll(song.block.data(), song.block.size(), song.sounds.sounds);
+    r.channel_names = song.sounds.channel_names;
     std::string error;
     if (!draw_roll(r, a.song, a.output, error)) return err << "songtool: " << error << '\n', EXIT_USAGE;
     return 0;
