@@ -35,20 +35,22 @@ bool read_file(const std::string& path, std::string& content)
 }
 
 bool parse_arguments(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
-                     bool takes_output, Arguments& parsed)
+                     const std::string& output, Arguments& parsed, std::string& error)
 {
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (takes_output && a == "-o" && i + 1 < args.size() && parsed.output.empty())
+        if (!output.empty() && a == "-o" && i + 1 < args.size() && parsed.output.empty())
             parsed.output = args[++i];
         else if (std::find(allowed.begin(), allowed.end(), a) != allowed.end())
             parsed.flags.push_back(a);
         else if (parsed.song.empty() && !a.empty() && a[0] != '-')
             parsed.song = a;
         else
-            return false;
+            return error = "unexpected '" + a + "'", false;
     }
-    return !parsed.song.empty() && (!takes_output || !parsed.output.empty());
+    if (parsed.song.empty()) error = "no SONG given";
+    else if (!output.empty() && parsed.output.empty()) error = "-o " + output + " is missing";
+    return error.empty();
 }
 
 bool has_flag(const Arguments& a, const std::string& flag)

@@ -20,9 +20,10 @@ struct Arguments {
     std::vector<std::string> flags;
 };
 // Splits args[1..] (args[0] names the command) into one SONG, `-o FILE` when
-// `takes_output`, and the flags in `allowed`; false on anything else.
+// the command writes the file its usage calls `output` (empty: none), and
+// the flags in `allowed`; false on anything else, with the reason in `error`.
 bool parse_arguments(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
-                     bool takes_output, Arguments& parsed);
+                     const std::string& output, Arguments& parsed, std::string& error);
 bool has_flag(const Arguments& a, const std::string& flag);
 
 // Each finding on a line of its own, as compilers print errors.

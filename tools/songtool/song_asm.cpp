@@ -7,12 +7,15 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <limits>
 #include <optional>
+#include <ranges>
 #include <span>
 #include <string_view>
 
 #include "notation.h"
 #include "song/bytecode.h"
+#include "song_check.h"
 #include "song_findings.h"
 #include "song_lint.h"
 #include "sound_fields.h"
@@ -57,6 +60,40 @@ struct Section {
     std::string label;
     uint32_t fields_given = 0;
 };
+
+// Edits (insertions, deletions, substitutions) turning `a` into `b`.
+size_t edit_distance(const std::string& a, const std::string& b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// " (did you mean fill?)" for the known name nearest to `name`, when it is
+// near enough to be a slip of the pen; else nothing.
+template <typename Names>
+std::string did_you_mean(const std::string& name, const Names& known)
+{
+    const std::string* nearest = nullptr;
+    size_t best = std::max<size_t>(1, name.size() / 3) + 1;
+    for (const std::string& candidate : known) {
+        const size_t d = candidate.empty() ? best : edit_distance(name, candidate);
+        if (d < best) {
+            best = d;
+            nearest = &candidate;
+        }
+    }
+    return nearest ? " (did you mean " + *nearest + "?)" : "";
+}
 
 struct CallFixup {
     size_t operand_at;
@@ -146,12 +183,43 @@ struct Assembler {
         return !w.empty() && (std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_');
     }
 
+    // What may begin a name as written, right or wrong (a UTF-8 letter is
+    // wrong, but still meant as a name).
+    static bool starts_name(char ch)
+    {
+        return std::isalpha(static_cast<unsigned char>(ch)) || ch == '_' || static_cast<unsigned char>(ch) >= 0x80;
+    }
+
+    // A name as written: up to a blank or what may follow a name, so that a
+    // stray character inside it is reported with the whole name.
+    std::string name_text()
+    {
+        const size_t start = at;
+        while (at < line.size() && !std::isspace(static_cast<unsigned char>(line[at])) &&
+               std::string_view("=[]|&").find(line[at]) == std::string_view::npos)
+            ++at;
+        return std::string(line.substr(start, at - start));
+    }
+
+    // Reports a name that is not a plain identifier; true if it is one.
+    bool plain_name(Loc loc, const std::string& name)
+    {
+        const bool plain = is_name(name) && std::all_of(name.begin(), name.end(), [](char ch) {
+            return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_';
+        });
+        if (!plain)
+            error(loc, "name " + name + " may hold only letters a-z and A-Z, digits and _, and starts with a letter or _");
+        return plain;
+    }
+
     // A decimal number (optionally signed) or, with `hex_ok`, 0x... hex.
-    // Reports and returns nullopt if there is none or it is outside lo..hi.
+    // Reports and returns nullopt if there is none or it is outside lo..hi,
+    // quoting the number as written.
     std::optional<long> number(long lo, long hi, const std::string& what, bool hex_ok = false,
                                const char* rule = "notation")
     {
         const Loc loc = here();
+        const size_t start = at;
         bool negative = false;
         if (peek() == '-' || peek() == '+') negative = line[at++] == '-';
         int base = 10;
@@ -165,6 +233,7 @@ struct Assembler {
         while (at < line.size() && std::isxdigit(static_cast<unsigned char>(line[at])) &&
                (base == 16 || std::isdigit(static_cast<unsigned char>(line[at])))) {
             const char ch = static_cast<char>(std::tolower(static_cast<unsigned char>(line[at])));
+            // Past the cap the value is out of every range; only the text is quoted.
             if (value < 1000000) value = value * base + (ch <= '9' ? ch - '0' : ch - 'a' + 10);
             ++at;
             ++digits;
@@ -175,7 +244,7 @@ struct Assembler {
         }
         if (negative) value = -value;
         if (value < lo || value > hi) {
-            error(loc, what + " " + std::to_string(value) + " is outside " + std::to_string(lo) +
+            error(loc, what + " " + std::string(line.substr(start, at - start)) + " is outside " + std::to_string(lo) +
                            ".." + std::to_string(hi), rule);
             return std::nullopt;
         }
@@ -280,11 +349,13 @@ struct Assembler {
             }
             return;
         }
-        const std::string name = word();
-        if (!is_name(name)) {
+        if (!starts_name(peek())) {
             error(loc, "* needs a pattern name or number");
             return;
         }
+        const Loc name_loc = here();
+        const std::string name = name_text();
+        if (!plain_name(name_loc, name)) return;
         emit(command_byte(Op::pattern_call), loc);
         calls.push_back({block.size(), name, loc});
         emit(0, loc);
@@ -293,11 +364,27 @@ struct Assembler {
     // `@5`, or `@lead` for the instrument a sound section named so.
     void instrument_change(Loc loc)
     {
-        if (!std::isalpha(static_cast<unsigned char>(peek())) && peek() != '_')
-            return command(loc, Op::instrument, 0, 255, "instrument");
+        if (std::isdigit(static_cast<unsigned char>(peek()))) return instrument_number(loc);
+        if (!starts_name(peek())) return command(loc, Op::instrument, 0, 255, "instrument");
+        const Loc name_loc = here();
+        const std::string name = name_text();
+        if (!plain_name(name_loc, name)) return;
         emit(command_byte(Op::instrument), loc);
-        instrument_calls.push_back({block.size(), word(), loc});
+        instrument_calls.push_back({block.size(), name, loc});
         emit(0, loc);
+    }
+
+    // The block's check reports instruments 14..255 at the `@`; a number
+    // that no byte holds gets the same message here.
+    void instrument_number(Loc loc)
+    {
+        const size_t start = at;
+        const long n = *number(0, std::numeric_limits<long>::max(), "instrument");  // digits: always in range
+        if (n > 255)
+            return error(loc, unknown_instrument_message(std::string(line.substr(start, at - start))),
+                         "unknown-instrument");
+        emit(command_byte(Op::instrument), loc);
+        emit(static_cast<uint8_t>(n), loc);
     }
 
     void raw_byte(Loc loc)
@@ -419,9 +506,13 @@ struct Assembler {
     {
         skip_blanks();
         const Loc name_loc = here();
-        const std::string name = word();
+        const std::string name = name_text();
         start_section(SectionKind::pattern, loc);
-        if (!is_name(name)) return error(name_loc, "pattern needs a name");
+        if (name.empty()) return error(name_loc, "pattern needs a name");
+        if (!plain_name(name_loc, name)) {
+            at = line.size();  // the rest of the header belongs to the broken name
+            return;
+        }
         skip_blanks();
         std::optional<long> p;
         if (peek() == '=') {
@@ -447,11 +538,14 @@ struct Assembler {
     {
         skip_blanks();
         const size_t start = at;
-        std::string name = word();
+        const Loc loc = here();
+        std::string name = name_text();
         skip_blanks();
-        if (is_name(name) && peek() != '=') return name;
-        at = start;
-        return {};
+        if (name.empty() || peek() == '=') {
+            at = start;
+            return {};
+        }
+        return plain_name(loc, name) ? name : std::string();
     }
 
     // `instrument N [name]`, `delay_preset P`, `reverb_preset P`, `eq R`,
@@ -718,7 +812,8 @@ struct Assembler {
         for (const CallFixup& call : calls) {
             const auto found = pattern_numbers.find(call.name);
             if (found == pattern_numbers.end())
-                error(call.loc, "unknown pattern " + call.name);
+                error(call.loc, "unknown pattern " + call.name +
+                                    did_you_mean(call.name, std::views::keys(pattern_numbers)));
             else
                 block[call.operand_at] = static_cast<uint8_t>(found->second);
         }
@@ -730,7 +825,7 @@ struct Assembler {
             const std::string* names = sounds->instrument_names.data();
             const std::string* found = std::find(names, names + INSTRUMENT_COUNT, call.name);
             if (found == names + INSTRUMENT_COUNT)
-                error(call.loc, "unknown instrument " + call.name);
+                error(call.loc, "unknown instrument " + call.name + did_you_mean(call.name, sounds->instrument_names));
             else
                 block[call.operand_at] = static_cast<uint8_t>(found - names);
         }
@@ -822,11 +917,15 @@ bool assemble(const std::string& source, const std::string& filename, SourceKind
     a.filename = filename;
     a.kind = kind;
     a.sounds = &sounds;
+    // An editor's byte-order mark is no part of the text: columns count
+    // from after it.
+    std::string_view text = source;
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     int number = 0;
-    for (size_t start = 0; start <= source.size();) {
-        size_t stop = source.find('\n', start);
-        if (stop == std::string::npos) stop = source.size();
-        a.read_line(std::string_view(source).substr(start, stop - start), ++number);
+    for (size_t start = 0; start <= text.size();) {
+        size_t stop = text.find('\n', start);
+        if (stop == std::string::npos) stop = text.size();
+        a.read_line(text.substr(start, stop - start), ++number);
         start = stop + 1;
     }
     const Loc eof{number, 1};

@@ -78,6 +78,15 @@ uint32_t roll_length(const SongTimeline& timeline, uint32_t ticks_played)
 
 }  // namespace
 
+uint32_t counted_bars(const Roll& roll)
+{
+    int64_t last = 0;
+    for (int64_t t : roll.hold_tick) last = t < 0 || last < 0 ? -1 : std::max(last, t);
+    const int64_t end = last < 0 ? roll.end_tick : last;
+    const int64_t ticks = std::max<int64_t>(0, end - roll.pickup);
+    return static_cast<uint32_t>((ticks + ROLL_TICKS_PER_BAR - 1) / ROLL_TICKS_PER_BAR);
+}
+
 Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds)
 {
     Roll roll;

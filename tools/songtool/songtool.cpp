@@ -18,22 +18,49 @@
 
 namespace {
 
-const char* const USAGE =
-    "usage: songtool asm SONG.txt -o OUT [--cpp] [--werror]   assemble (--cpp: as C++ source)\n"
-    "       songtool disasm SONG                   print the song in notation\n"
-    "       songtool check SONG [--json] [--werror]  check the song's rules and warn of slips\n"
-    "                                              (--json: findings as a JSON list on\n"
-    "                                              standard output; --werror: warnings fail)\n"
-    "       songtool info SONG [--json]            per-channel summary and the timeline\n"
-    "       songtool sounds SONG [--json]          the song's instruments, mix, presets and\n"
-    "                                              equaliser, with what they mean in time\n"
-    "       songtool roll SONG -o ROLL.svg|.png    draw the song as a piano roll\n"
-    "       songtool render SONG -o OUT.wav [--play] [--solo 0,3] [--mute 7]\n"
-    "                       [--frames N | --seconds S] [--stems DIR]\n"
-    "                                              render as songrender would (--stems: a\n"
-    "                                              32-bit float DIR/channel-K.wav per channel)\n"
-    "       songtool --version                     print the version\n"
-    "SONG is a song in the notation or an assembled block.\n";
+// Each command's part of the usage text; a part's later lines are indented
+// to sit under the full text's first.
+struct CommandUsage {
+    const char* command;
+    const char* lines;
+};
+constexpr CommandUsage COMMAND_USAGES[] = {
+    {"asm", "songtool asm SONG.txt -o OUT [--cpp] [--werror]\n"
+            "                                              assemble (--cpp: as C++ source)\n"},
+    {"disasm", "songtool disasm SONG                   print the song in notation\n"},
+    {"check", "songtool check SONG [--json] [--werror]\n"
+              "                                              check the song's rules and warn of slips\n"
+              "                                              (--json: findings as a JSON list on\n"
+              "                                              standard output; --werror: warnings fail)\n"},
+    {"info", "songtool info SONG [--json]            the timeline and a per-channel summary\n"},
+    {"sounds", "songtool sounds SONG [--json]          the song's instruments, mix, presets and\n"
+               "                                              equaliser, with what they mean in time\n"},
+    {"roll", "songtool roll SONG -o ROLL.svg|.png    draw the song as a piano roll\n"},
+    {"render", "songtool render SONG -o OUT.wav [--play] [--solo 0,3] [--mute 7]\n"
+               "                       [--frames N | --seconds S] [--stems DIR]\n"
+               "                                              render as songrender would (--stems: a\n"
+               "                                              32-bit float DIR/channel-K.wav per channel)\n"},
+    {"--version", "songtool --version                     print the version\n"},
+    {"help", "songtool help | --help | -h             print this text; after a command (asm --help)\n"
+             "                                              print that command's part of it\n"},
+};
+constexpr const char* SONG_IS = "SONG is a song in the notation or an assembled block.\n";
+
+std::string usage()
+{
+    std::string text;
+    for (const CommandUsage& u : COMMAND_USAGES) text += (text.empty() ? "usage: " : "       ") + std::string(u.lines);
+    return text + SONG_IS;
+}
+
+const CommandUsage* usage_of(const std::string& command)
+{
+    for (const CommandUsage& u : COMMAND_USAGES)
+        if (u.command == command) return &u;
+    return nullptr;
+}
+
+bool asks_for_help(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
 // Notation is text; a block's offset table and rests are control bytes.
 bool is_notation(const std::string& content)
@@ -103,7 +130,7 @@ int render(const std::vector<std::string>& args, std::ostream& err)
     RenderRequest request;
     std::string error;
     if (!parse_render_arguments(args, request, error))
-        return err << "songtool: render: " << error << '\n' << USAGE, EXIT_USAGE;
+        return err << "songtool: render: " << error << '\n' << usage(), EXIT_USAGE;
     LoadedSong song;
     if (!load_song(request.song, song, err)) return EXIT_USAGE;
     report_findings(song.findings, err);
@@ -114,7 +141,9 @@ int render(const std::vector<std::string>& args, std::ostream& err)
 
 int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
 {
-    const Roll r = observe_roll(song.block.data(), song.block.size(), song.sounds.sounds);
+    Roll r = observe_roll(song.block.data(), song.block.size(), song.sounds.sounds);
+    r.channel_names = song.sounds.channel_names;
+    r.pickup = song.marks.pickup;
     std::string error;
     if (!draw_roll(r, a.song, a.output, error)) return err << "songtool: " << error << '\n', EXIT_USAGE;
     return 0;
@@ -124,20 +153,27 @@ int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
 
 int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    if (args.empty()) return err << USAGE, EXIT_USAGE;
+    if (args.empty()) return err << usage(), EXIT_USAGE;
     const std::string& command = args[0];
     if (args.size() == 1 && command == "--version") return out << "songtool " SONGTOOL_VERSION "\n", 0;
+    if (args.size() == 1 && (command == "help" || asks_for_help(command))) return out << usage(), 0;
+    const CommandUsage* command_usage = usage_of(command);
+    if (command_usage && std::any_of(args.begin() + 1, args.end(), asks_for_help))
+        return out << "usage: " << command_usage->lines << SONG_IS, 0;
     if (command == "render") return render(args, err);
     Arguments a;
-    const bool takes_output = command == "asm" || command == "roll";
+    const std::string output = command == "asm" ? "OUT" : command == "roll" ? "ROLL.svg|.png" : "";
     const std::vector<std::string> flags = command == "asm"     ? std::vector<std::string>{"--cpp", "--werror"}
                                            : command == "check" ? std::vector<std::string>{"--json", "--werror"}
                                            : command == "sounds" || command == "info"
                                                ? std::vector<std::string>{"--json"}
                                                : std::vector<std::string>{};
-    const bool known = takes_output || command == "disasm" || command == "check" || command == "info" ||
+    const bool known = !output.empty() || command == "disasm" || command == "check" || command == "info" ||
                        command == "sounds";
-    if (!known || !parse_arguments(args, flags, takes_output, a)) return err << USAGE, EXIT_USAGE;
+    if (!known) return err << usage(), EXIT_USAGE;
+    std::string error;
+    if (!parse_arguments(args, flags, output, a, error))
+        return err << "songtool: " << command << ": " << error << '\n' << usage(), EXIT_USAGE;
     if (command == "asm") return assemble_command(a, err);
 
     LoadedSong song;
