@@ -206,3 +206,50 @@ class Songtool(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class Warnings(unittest.TestCase):
+    """Warnings leave the status 0 unless --werror; info gives the timeline."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.s = Scratch()
+        # A bar line a quarter early; otherwise a whole song.
+        cls.s.write("early.txt", "channel 0\n  o3 c4 c4 c4 | c4 " + HOLD + "\n" + held_channels(1, 7))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.s.cleanup()
+
+    def test_warnings_pass_unless_werror(self):
+        r = self.s.tool("check", "early.txt")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertRegex(r.stderr, r"^early.txt:2:15: warning: channel 0, offset 0x[0-9A-F]{4}: the channel reaches "
+                                   r"this bar line 32 ticks before bar 2 \(0:01\.52\)\n$")
+        self.assertRegex(r.stdout, r"^early.txt: valid song")
+        [f] = json.loads(self.s.tool("check", "early.txt", "--json").stdout)
+        self.assertEqual((f["severity"], f["rule"], f["line"], f["column"]), ("warning", "bar-check", 2, 15))
+        for command in (("check", "early.txt"), ("asm", "early.txt", "-o", "early.bin")):
+            r = self.s.tool(*command, "--werror")
+            self.assertEqual(r.returncode, 1, command)
+            self.assertIn("early.txt:2:15: error: ", r.stderr)
+        self.assertFalse(os.path.exists(self.s.path("early.bin")))
+        r = self.s.tool("asm", "early.txt", "-o", "early.bin")
+        self.assertEqual((r.returncode, os.path.exists(self.s.path("early.bin"))), (0, True))
+        self.assertIn("warning:", r.stderr)
+
+    def test_info_gives_the_embedded_songs_timeline(self):
+        song = os.path.join(os.path.dirname(__file__), "..", "..", "data", "song.txt")
+        info = json.loads(self.s.tool("info", song, "--json").stdout)
+        # Tick k runs after frame 701 + 603 (k - 1) once tempo 43 is set in tick 0, until tick 9,120
+        # sets tempo 63; every channel holds in tick 9,312, run after frame 5,668,714.
+        self.assertEqual((info["pickup"], info["bars"]), (96, 72))
+        self.assertEqual(info["end"], {"tick": 9312, "bar": 73, "beat": 1, "frame": 5668715, "time": "2:08.54"})
+        self.assertEqual([(t["tick"], t["tempo"], t["frames_per_tick"]) for t in info["tempo"]],
+                         [(0, 50, 701), (0, 43, 603), (9120, 63, 883)])
+        bars = info["bar_starts"]
+        self.assertEqual(len(bars), 74)  # the pick-up, bars 1 to 72 and bar 73, where the holds begin
+        self.assertEqual(bars[1], {"tick": 96, "bar": 1, "beat": 1, "frame": 701 + 95 * 603 + 1, "time": "0:01.31"})
+        self.assertEqual([c["closing_hold"]["tick"] for c in info["channels"]], [9312] * 8)
+        self.assertEqual(info["channels"][0]["name"], "lead")
+        self.assertTrue(all(c["starts_over"] is None for c in info["channels"]))

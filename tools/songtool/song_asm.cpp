@@ -739,7 +739,10 @@ struct Assembler {
     // the ticks before bar 1, less than a bar.
     void pickup_directive(Loc loc)
     {
-        if (pickup_loc) return error(loc, "pickup is given twice");
+        if (pickup_loc) {
+            at = line.size();
+            return error(loc, "pickup is given twice");
+        }
         pickup_loc = loc;
         uint32_t ticks = 0;
         for (skip_blanks(); std::isdigit(static_cast<unsigned char>(peek())); skip_blanks()) {
@@ -755,8 +758,10 @@ struct Assembler {
             }
             at = start + text.size();
             const auto code = std::find(std::begin(LENGTH_SPELLING), std::end(LENGTH_SPELLING), text);
-            if (code == std::end(LENGTH_SPELLING))
+            if (code == std::end(LENGTH_SPELLING)) {
+                at = line.size();
                 return error(length_loc, "length " + text + " is not one of 1 2 4 8 16 32 64 128, 2. 4. 8. 16. 32. 64. 128. (or write N ticks)");
+            }
             ticks += length_ticks(static_cast<unsigned>(code - std::begin(LENGTH_SPELLING)));
         }
         if (ticks == 0 || ticks >= TICKS_PER_BAR)
