@@ -22,6 +22,10 @@ pcm_write_result play_song(snd_pcm_t* pcm, const int16_t* samples, uint32_t fram
     return result;
 }
 
+// libasound prints lines of its own on standard error for what it also
+// returns as an error code; the caller reports that code once, in its words.
+void quiet_library(const char*, int, const char*, int, const char*, ...) {}
+
 }  // namespace
 
 const char* alsa_reason(int error) { return snd_strerror(error); }
@@ -30,6 +34,7 @@ PlaybackResult alsa_playback(const int16_t* samples, uint32_t count)
 {
     PlaybackResult result{nullptr, 0, {0, 0}};
     snd_pcm_t* pcm = nullptr;
+    snd_lib_error_set_handler(quiet_library);
     int error = snd_pcm_open(&pcm, PLAYBACK_DEVICE, SND_PCM_STREAM_PLAYBACK, 0);
     if (error < 0) {
         result = {"cannot be opened for playback", error, {0, 0}};
