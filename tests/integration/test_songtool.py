@@ -253,3 +253,21 @@ class Warnings(unittest.TestCase):
         self.assertEqual([c["closing_hold"]["tick"] for c in info["channels"]], [9312] * 8)
         self.assertEqual(info["channels"][0]["name"], "lead")
         self.assertTrue(all(c["starts_over"] is None for c in info["channels"]))
+
+
+class Reading(unittest.TestCase):
+    """What cannot be a song is refused with the system's reason, at once."""
+
+    def test_folders_fifos_devices_and_huge_files(self):
+        s = Scratch()
+        try:
+            os.mkfifo(s.path("fifo"))  # no writer: reading it must not wait
+            s.write("huge.txt", "r1 " * (2 << 20))
+            for path, reason in ((s.dir, "Is a directory"), (s.path("fifo"), "not a regular file"),
+                                 ("/dev/zero", "not a regular file"), (s.path("missing.txt"), "No such file or directory"),
+                                 (s.path("huge.txt"), "larger than 4 MiB, more than any song")):
+                for command in (("check", path), ("asm", path, "-o", s.path("out.bin"))):
+                    r = subprocess.run([SONGTOOL, *command], capture_output=True, text=True, timeout=20)
+                    self.assertEqual((r.returncode, r.stderr), (2, f"songtool: cannot read {path}: {reason}\n"))
+        finally:
+            s.cleanup()

@@ -1,6 +1,12 @@
 #include "command_line.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -26,12 +32,29 @@ std::string cpp_source(const std::vector<uint8_t>& block, const SongSounds& soun
 
 }  // namespace
 
-bool read_file(const std::string& path, std::string& content)
+bool read_file(const std::string& path, std::string& content, std::string& reason)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    // Non-blocking, so that a FIFO without a writer is refused, not waited on.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return reason = std::strerror(errno), false;
+    struct stat info;
+    bool ok = fstat(fd, &info) == 0;
+    if (!ok) reason = std::strerror(errno);
+    else if (S_ISDIR(info.st_mode)) ok = false, reason = std::strerror(EISDIR);
+    else if (!S_ISREG(info.st_mode)) ok = false, reason = "not a regular file";
+    content.clear();
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false, reason = std::strerror(errno);
+        if (n <= 0) break;
+        content.append(buffer, static_cast<size_t>(n));
+        if (content.size() > MAX_SONG_FILE_SIZE)
+            ok = false, reason = "larger than " + std::to_string(MAX_SONG_FILE_SIZE >> 20) + " MiB, more than any song";
+    }
+    close(fd);
+    return ok;
 }
 
 bool parse_arguments(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
@@ -72,7 +95,9 @@ bool settle_findings(std::vector<Finding>& findings, bool werror)
 int assemble_command(const Arguments& a, std::ostream& err)
 {
     std::string source;
-    if (!read_file(a.song, source)) return err << "songtool: cannot read " << a.song << '\n', EXIT_USAGE;
+    std::string reason;
+    if (!read_file(a.song, source, reason))
+        return err << "songtool: cannot read " << a.song << ": " << reason << '\n', EXIT_USAGE;
     std::vector<uint8_t> block;
     SongSounds sounds;
     std::vector<Finding> findings;

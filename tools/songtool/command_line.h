@@ -2,6 +2,7 @@
 // command line: the form of a command's arguments, the exit statuses and the
 // `asm` command itself, so both assemble with the same messages.
 #pragma once
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -11,8 +12,13 @@
 constexpr int EXIT_INVALID = 1;  // invalid song data
 constexpr int EXIT_USAGE = 2;    // a usage error or a file that cannot be read or written
 
-// False if the file cannot be read.
-bool read_file(const std::string& path, std::string& content);
+// Songs are under 64 KiB as blocks; their text stays far below this.
+constexpr size_t MAX_SONG_FILE_SIZE = size_t{4} << 20;
+
+// False, with the reason, if the file cannot be read as a song: it is
+// missing or unreadable, a folder, a FIFO or a device, or larger than
+// MAX_SONG_FILE_SIZE.
+bool read_file(const std::string& path, std::string& content, std::string& reason);
 
 // A command's arguments: one SONG, `-o FILE` and flags.
 struct Arguments {

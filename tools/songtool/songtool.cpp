@@ -85,9 +85,9 @@ struct LoadedSong {
 // False if the file cannot be read (reported on `err`).
 bool load_song(const std::string& path, LoadedSong& song, std::ostream& err)
 {
-    std::string content;
-    if (!read_file(path, content)) {
-        err << "songtool: cannot read " << path << '\n';
+    std::string content, reason;
+    if (!read_file(path, content, reason)) {
+        err << "songtool: cannot read " << path << ": " << reason << '\n';
         return false;
     }
     song.from_notation = is_notation(content);
