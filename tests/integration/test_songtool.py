@@ -271,3 +271,11 @@ class Reading(unittest.TestCase):
                     self.assertEqual((r.returncode, r.stderr), (2, f"songtool: cannot read {path}: {reason}\n"))
         finally:
             s.cleanup()
+
+    def test_a_failed_standard_output_is_reported(self):
+        song = os.path.join(os.path.dirname(__file__), "..", "..", "data", "song.txt")
+        for command in (("disasm", song), ("info", song, "--json"), ("check", song, "--json")):
+            with open("/dev/full", "w") as full:
+                r = subprocess.run([SONGTOOL, *command], stdout=full, stderr=subprocess.PIPE, text=True, timeout=20)
+            self.assertEqual((r.returncode, r.stderr),
+                             (1, "songtool: cannot write standard output: No space left on device\n"), command)
