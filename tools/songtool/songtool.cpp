@@ -26,10 +26,13 @@ const char* const USAGE =
     "       songtool sounds SONG [--json]          the song's instruments, mix, presets and\n"
     "                                              equaliser, with what they mean in time\n"
     "       songtool roll SONG -o ROLL.svg|.png    draw the song as a piano roll\n"
-    "       songtool render SONG -o OUT.wav [--play] [--solo 0,3] [--mute 7]\n"
-    "                       [--frames N | --seconds S] [--stems DIR]\n"
+    "       songtool render SONG -o OUT.wav [--play | --loop] [--solo 0,3] [--mute 7]\n"
+    "                       [--normalise song|self] [--stems DIR]\n"
+    "                       [--frames N | --seconds S | --from A --to B]\n"
     "                                              render as songrender would (--stems: a\n"
-    "                                              32-bit float DIR/channel-K.wav per channel)\n"
+    "                                              32-bit float DIR/channel-K.wav per channel;\n"
+    "                                              A, B: bar 41, bar and beat 41.3, time 1:23.5,\n"
+    "                                              B also end; --loop: play until Ctrl-C)\n"
     "       songtool --version                     print the version\n"
     "SONG is a song in the notation or an assembled block.\n";
 
@@ -100,6 +103,11 @@ int render(const std::vector<std::string>& args, std::ostream& err)
     LoadedSong song;
     if (!load_song(request.song, song, err)) return EXIT_USAGE;
     if (!song.findings.empty()) return report_findings(song.findings, err), EXIT_INVALID;
+    if (wants_excerpt(request)) {
+        const SongTimeline timeline = song_timeline(song.block.data(), song.block.size(), SongMarks{});
+        if (!excerpt_span(request, timeline, request.span, error))
+            return err << "songtool: render: " << error << '\n' << USAGE, EXIT_USAGE;
+    }
     request.show_progress = isatty(STDERR_FILENO) == 1;
     return render_song(song.block, song.sounds.sounds, request, err);
 }
