@@ -344,3 +344,29 @@ const int8_t wavetable[DRUM_PCM_LENGTH] = {
 const uint16_t sample_index[DRUM_SAMPLE_COUNT + 1] = {
     0, 669, 725, 1643, 2225, 2318, 3213, 3468, 3874, 4449, 4990,
 };
+
+const char* const drum_sample_names[DRUM_SAMPLE_COUNT] = {
+    "kick",
+    "rim click",
+    "snare",
+    "clap",
+    "tick (tight closed hi-hat)",
+    "open hi-hat",
+    "closed hi-hat",
+    "high tom",
+    "low tom",
+    "mid tom",
+};
+
+const char* const drum_sample_short_names[DRUM_SAMPLE_COUNT] = {
+    "kick",
+    "rim",
+    "snare",
+    "clap",
+    "tick",
+    "open hat",
+    "closed hat",
+    "high tom",
+    "low tom",
+    "mid tom",
+};

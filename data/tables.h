@@ -21,6 +21,9 @@ constexpr int DRUM_SAMPLE_COUNT = 10;
 constexpr int DRUM_PCM_LENGTH = 4990;
 extern const int8_t wavetable[DRUM_PCM_LENGTH];
 extern const uint16_t sample_index[DRUM_SAMPLE_COUNT + 1];
+// What each sample sounds like, and a short form for narrow labels.
+extern const char* const drum_sample_names[DRUM_SAMPLE_COUNT];
+extern const char* const drum_sample_short_names[DRUM_SAMPLE_COUNT];
 
 // A song's sounds: its instrument bank, the channels' mix and the effect
 // presets. Each song may bring its own; the defaults are the embedded

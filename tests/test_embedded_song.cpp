@@ -10,7 +10,7 @@
 #include "driver/render.h"
 #include "song/bytecode.h"
 #include "song_check.h"
-#include "song_info.h"
+#include "song_timeline.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ Uses uses_of(uint16_t start)
 // of 128), run after frame 5,668,714 once the drums switch to tempo 63 in tick 9,120.
 TEST(EmbeddedSong, SizeTablesBudgetsAndClosingHolds)
 {
-    const auto times = closing_hold_times(tarq_data, tarq_data_size, SONG_FRAMES);
+    const SongTimeline timeline = song_timeline(tarq_data, tarq_data_size, SongMarks{});
     const uint16_t starts[8] = {0x0070, 0x0230, 0x0384, 0x04A0, 0x061D, 0x088D, 0x0913, 0x0BF3};
     const uint32_t budgets[8] = {448, 340, 284, 381, 624, 134, 736, 388};
     ASSERT_EQ(tarq_data_size, 4993u);
@@ -66,9 +66,9 @@ TEST(EmbeddedSong, SizeTablesBudgetsAndClosingHolds)
         const Stream s = decoded(entry(c));
         EXPECT_EQ(s.end_pos + 1 - entry(c), budgets[c]);
         EXPECT_EQ(bytes_at(s.end_pos - 4, 5), (std::vector<uint8_t>{0xF0, 0xFF, 0x00, 0xF1, 0xFF}));
-        ASSERT_TRUE(times[c].reached);
-        EXPECT_EQ(times[c].tick, 96u + 72u * 128u);
-        EXPECT_EQ(times[c].frame, 5668714u);
+        ASSERT_TRUE(timeline.channels[c].reached);
+        EXPECT_EQ(timeline.channels[c].hold_tick, 96u + 72u * 128u);
+        EXPECT_EQ(tick_frame(timeline, timeline.channels[c].hold_tick), 5668714u);
     }
     EXPECT_EQ(entry(8), 0x0D77);
     EXPECT_EQ(entry(8 + 47), 0x136C);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "song_findings.h"
 #include "song_roll.h"
@@ -57,11 +59,75 @@ TEST(SongRoll, TempoChangesAndRollLength)
     std::vector<std::pair<uint32_t, int>> tempos;  // start value 50 (701 frames); repeating 43 is no change
     for (const auto& t : roll.tempos) tempos.emplace_back(t.tick, t.value);
     EXPECT_EQ(tempos, (std::vector<std::pair<uint32_t, int>>{{0, 50}, {32, 43}, {96, 63}}));
-    // Without holds on every channel the roll runs as long as songrender plays.
-    const Roll open = roll_of(test_song("tempo43"));
+    // When a channel that plays never holds, the roll runs as long as songrender plays.
+    const Roll open = roll_of("channel 0\n  o3 c1 d1\n" + held_channels(1, 6) + "channel 7\n  t43 r4 " + HOLD + "\n");
     EXPECT_EQ(open.end_tick, 2u + (SONG_FRAMES - 1 - 701) / 603);
     EXPECT_EQ(open.hold_tick[0], -1);
     EXPECT_EQ(open.hold_tick[7], 32);
+}
+
+// Bars count from the pick-up up to the last closing hold, or over the whole roll when a channel never holds.
+TEST(SongRoll, CountsTheBarsFromThePickUpToTheLastHold)
+{
+    Roll roll;
+    roll.hold_tick = {96, 96, 96, 96, 96, 96, 96, 96 + 2 * 128 + 1};
+    roll.end_tick = 96 + 4 * 128;
+    EXPECT_EQ(counted_bars(roll), 3u);
+    roll.pickup = 96;
+    EXPECT_EQ(counted_bars(roll), 3u);
+    roll.hold_tick[7] = 96 + 2 * 128;
+    EXPECT_EQ(counted_bars(roll), 2u);
+    roll.hold_tick[3] = -1;  // then the roll's own length
+    EXPECT_EQ(counted_bars(roll), 4u);
+    roll.pickup = 0;
+    EXPECT_EQ(counted_bars(roll), 5u);
+    // The embedded song: 72 bars after a 96-tick pick-up, all channels holding at its end.
+    Roll song = observe_roll(tarq_data, tarq_data_size, tarq_sounds);
+    EXPECT_EQ(counted_bars(song), 73u);
+    song.pickup = 96;
+    EXPECT_EQ(counted_bars(song), 72u);
+}
+
+// The texts of an SVG roll's labels of one class, in drawing order.
+std::vector<std::string> labels(const std::string& svg, const std::string& role)
+{
+    std::vector<std::string> found;
+    const std::string key = "class=\"" + role + "\" aria-label=\"";
+    for (size_t at = svg.find(key); at != std::string::npos; at = svg.find(key, at)) {
+        at += key.size();
+        found.push_back(svg.substr(at, svg.find('"', at) - at));
+    }
+    return found;
+}
+
+std::string drawn_svg(const Roll& roll, const std::string& title)
+{
+    const std::string path = ::testing::TempDir() + "song_roll_labels.svg";
+    std::string error;
+    EXPECT_TRUE(draw_roll(roll, title, path, error)) << error;
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Bar 1 starts after the pick-up; every call keeps its label, even three at one tick; the legend
+// and the drum lanes have names (a channel without one keeps its number); the title's text is escaped.
+TEST(SongRoll, LabelsNameBarsCallsChannelsAndDrums)
+{
+    Roll roll;
+    roll.hold_tick.fill(-1);
+    roll.end_tick = 96 + 2 * 128;
+    roll.pickup = 96;
+    roll.tempos = {{0, 43}};
+    roll.calls = {{0, 0, 3}, {0, 1, 4}, {0, 2, 5}, {200, 0, 6}};
+    roll.hits = {{10, 6}, {20, 0}};
+    roll.channel_names = {"lead", "", "inner", "counter", "bass", "effects", "bells", ""};
+    const std::string svg = drawn_svg(roll, "a&b");
+    EXPECT_EQ(labels(svg, "title"), std::vector<std::string>{"a&amp;b, 2 bars"});
+    EXPECT_EQ(labels(svg, "bar-number"), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(labels(svg, "pattern-label"), (std::vector<std::string>{"p3", "p4", "p5", "p6"}));
+    EXPECT_EQ(labels(svg, "legend-label"), (std::vector<std::string>{"0 lead", "channel 1", "2 inner", "3 counter",
+                                                                     "4 bass", "5 effects", "6 bells", "7 drums"}));
+    EXPECT_EQ(labels(svg, "drum-label"), (std::vector<std::string>{"kick", "closed hat"}));
 }
 
 TEST(SongFindings, JsonEscapesAndLeavesAbsentValuesNull)
@@ -70,9 +136,9 @@ TEST(SongFindings, JsonEscapesAndLeavesAbsentValuesNull)
     const Finding rule{"s.bin", 0, 0, true, {{2, 5}, 0x1234, "pitch-range", "too high"}};
     EXPECT_EQ(findings_json({slip, rule}),
               "[\n  {\"file\": \"a\\\"b\\\\c.txt\", \"line\": 3, \"column\": 7, \"offset\": null, "
-              "\"channel\": null, \"pattern\": null, \"rule\": \"notation\", \"message\": \"unexpected '\\u0009'\"},\n"
+              "\"channel\": null, \"pattern\": null, \"severity\": \"error\", \"rule\": \"notation\", \"message\": \"unexpected '\\u0009'\"},\n"
               "  {\"file\": \"s.bin\", \"line\": null, \"column\": null, \"offset\": 4660, \"channel\": 2, "
-              "\"pattern\": 5, \"rule\": \"pitch-range\", \"message\": \"too high\"}\n]\n");
+              "\"pattern\": 5, \"severity\": \"error\", \"rule\": \"pitch-range\", \"message\": \"too high\"}\n]\n");
 }
 
 }  // namespace

@@ -32,8 +32,9 @@ std::string resting_channels(int first)
 // dry: no channel's effects reach another's, so a change shows where it acts.
 std::string dry_song(const std::string& channel_1_mix = "reverb = 0 delay = 0")
 {
-    return "channel 0 lead reverb = 0 delay = 0\n  t10 o4 @5 v12 l8 c d e f g a b >c [ r1 ]255\n"
-           "channel 1 bass " + channel_1_mix + "\n  o3 @3 v12 l4 c e g c [ r1 ]255\n" +
+    // At t10 a hold of 255 whole rests would run out within the render.
+    return "channel 0 lead reverb = 0 delay = 0\n  t10 o4 @5 v12 l8 c d e f g a b >c [ r1 ]0\n"
+           "channel 1 bass " + channel_1_mix + "\n  o3 @3 v12 l4 c e g c [ r1 ]0\n" +
            resting_channels(2);
 }
 
@@ -49,7 +50,7 @@ SongSounds sounds_of(const std::string& source)
 {
     SongSounds sounds;
     const std::vector<Finding> findings = findings_of(source, sounds);
-    EXPECT_TRUE(findings.empty()) << format_finding(findings.front());
+    EXPECT_FALSE(has_errors(findings)) << format_finding(findings.front());
     return sounds;
 }
 
@@ -89,19 +90,19 @@ TEST(SoundSections, EachRuleWithItsMessageAndPlace)
         {"instrument 2 phase = 1\n  stereo_mix = 2 phase = 3\n",
          "t.txt:2:18: error: phase is given twice in instrument 2", "sound-field"},
         {"instrument 2\n  phase 3\n", "t.txt:2:3: error: expected a field, written NAME = VALUE", "sound-field"},
-        {"instrument 2 env_vol_length = 0\n",
-         "t.txt:1:31: error: env_vol_length 0 silences every note of instrument 2 (its volume envelope has no "
+        {"instrument 5 env_vol_length = 0\n",
+         "t.txt:1:31: warning: env_vol_length 0 silences every note of instrument 5 (its volume envelope has no "
          "length)",
          "silent-envelope"},
-        {"instrument 2 env_vol_type = 2\n",
-         "t.txt:1:29: error: env_vol_type 2 silences every note of instrument 2 (the volume envelope is 0, "
+        {"instrument 5 env_vol_type = 2\n",
+         "t.txt:1:29: warning: env_vol_type 2 silences every note of instrument 5 (the volume envelope is 0, "
          "decay, or 1, attack)",
          "silent-envelope-type"},
         {"delay_preset 1 time = 0\n",
          "t.txt:1:23: error: time 0 leaves the echo no line: a delay time is at least 1 (100 frames)",
          "sound-value"},
         {"delay_preset 1 feedback = 101\n",
-         "t.txt:1:27: error: feedback 101 above 100 makes the echo grow without bound", "runaway-echo"},
+         "t.txt:1:27: warning: feedback 101 above 100 makes the echo grow without bound", "runaway-echo"},
         {"delay_preset 1 roomsize = 1\n",
          "t.txt:1:16: error: unknown field roomsize in delay_preset 1 (its fields: time feedback floor "
          "start_side mix)",

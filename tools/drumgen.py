@@ -33,6 +33,8 @@ RATE = 11025.0
 LENGTHS = [669, 56, 918, 582, 93, 895, 255, 406, 575, 541]
 NAMES = ["kick", "rim click", "snare", "clap", "tick (tight closed hi-hat)",
          "open hi-hat", "closed hi-hat", "high tom", "low tom", "mid tom"]
+# What fits a drum lane's label in the piano roll.
+SHORT_NAMES = ["kick", "rim", "snare", "clap", "tick", "open hat", "closed hat", "high tom", "low tom", "mid tom"]
 DRUM_NOTES = ["1, 11", "2, 12", "3", "4", "5", "6", "7", "8", "9", "10"]
 
 
@@ -197,6 +199,12 @@ def main():
     print("const uint16_t sample_index[DRUM_SAMPLE_COUNT + 1] = {")
     print("    " + ", ".join(str(v) for v in starts) + ",")
     print("};")
+    for table, names in (("drum_sample_names", NAMES), ("drum_sample_short_names", SHORT_NAMES)):
+        print()
+        print(f"const char* const {table}[DRUM_SAMPLE_COUNT] = {{")
+        for name in names:
+            print(f'    "{name}",')
+        print("};")
 
 
 if __name__ == "__main__":

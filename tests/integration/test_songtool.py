@@ -70,7 +70,9 @@ class Songtool(unittest.TestCase):
                 self.assertEqual((asm.returncode, asm.stdout, asm.stderr), (tool.returncode, tool.stdout, tool.stderr))
                 if tool.returncode == 0:
                     self.assertTrue(self.s.read("asm.out") == self.s.read("tool.out"), f"{song} {flags}")
-        self.assertEqual(self.s.run("good.txt", "--cpp", program=SONGASM).returncode, 2)
+        r = self.s.run("good.txt", "--cpp", program=SONGASM)
+        self.assertEqual(r.returncode, 2)
+        self.assertRegex(r.stderr, r"^songasm: -o OUT is missing\nusage: songasm SONG.txt -o OUT")
 
     def test_check_reports_the_source_position(self):
         self.assertRegex(self.ok("check", "good.txt").stdout, r"^good.txt: valid song, \d+ bytes\n$")
@@ -79,7 +81,7 @@ class Songtool(unittest.TestCase):
         self.assertEqual((r.returncode, r.stderr), (1, ""))
         self.assertEqual(json.loads(r.stdout), [{
             "file": "instrument.txt", "line": 2, "column": 3, "offset": 112, "channel": 0, "pattern": None,
-            "rule": "unknown-instrument", "message": "instrument 20 does not exist (instruments are 0..13)"}])
+            "severity": "error", "rule": "unknown-instrument", "message": "instrument 20 does not exist (instruments are 0..13)"}])
         [f] = json.loads(self.s.tool("check", "pattern.txt", "--json").stdout)
         self.assertEqual((f["line"], f["column"], f["channel"], f["pattern"], f["rule"]), (18, 6, 2, 0, "pitch-range"))
         checked, assembled = self.s.tool("check", "pattern.txt"), self.s.tool("asm", "pattern.txt", "-o", "p.bin")
@@ -151,11 +153,28 @@ class Songtool(unittest.TestCase):
                          [7, 1, 2, 1, 8, 8, 1])
         self.assertEqual(png_size(self.s.read("roll.png")), tuple(int(v) for v in size))
         # Octaves 2..4 then 2..5 (12 more rows), and two more bars of rest.
-        for name, rests, octave in (("a", 2, 4), ("b", 4, 5)):
+        # (Enough rests that channel 2 holds last in both.)
+        for name, rests, octave in (("a", 4, 4), ("b", 6, 5)):
             self.s.write(f"{name}.txt", ROLL.replace("channel 2\n  r1", f"channel 2\n {' r1' * rests} o{octave} c4 r1", 1))
             self.ok("roll", f"{name}.txt", "-o", f"{name}.png")
         (wa, ha), (wb, hb) = png_size(self.s.read("a.png")), png_size(self.s.read("b.png"))
         self.assertEqual((wb - wa, hb - ha), (2 * 128, 12 * 5))
+
+    def test_roll_labels_every_call_and_names_channels_and_drums(self):
+        # Channels 0..2 call patterns at tick 0, channel 2 again at tick 16; channel 1 gives no name of its own.
+        self.s.write("calls.txt", "channel 0 melody\n  o3 *a c4 " + HOLD + "\nchannel 1\n  o3 *b e4 " + HOLD +
+                     "\nchannel 2 inner\n  o3 *a *b g4 " + HOLD + "\n" + held_channels(3, 6) +
+                     "channel 7\n  o3 c8 g8 " + HOLD + "\npattern a\n  c8\npattern b\n  d8\n")
+        self.ok("roll", "calls.txt", "-o", "calls.svg")
+        root, _, _ = svg(self.s.path("calls.svg"))
+        texts = lambda cls: [e.get("aria-label") for e in root.iter() if e.get("class") == cls]
+        places = [(e[0].get("x"), e[0].get("y")) for e in root.iter() if e.get("class") == "pattern-label"]
+        self.assertEqual(texts("pattern-label"), ["p0", "p1", "p0", "p1"])
+        self.assertEqual(len(set(places)), 4, places)  # none drawn over another
+        self.assertEqual(len({y for _, y in places[:3]}), 3, places)  # the three at tick 0 stacked
+        self.assertEqual(texts("legend-label")[:3], ["0 melody", "1 harmony", "2 inner"])  # 1: the default's name
+        self.assertEqual(texts("drum-label"), ["kick", "high tom"])
+        self.assertEqual(texts("title"), ["calls.txt, 1 bar"])
 
     def test_bad_input_exits_with_a_reason_and_no_file(self):
         o = ["mix.txt", "-o", "x.wav"]
@@ -172,7 +191,7 @@ class Songtool(unittest.TestCase):
                  (1, ["render", "mix.txt", "-o", "no/such/dir/x.wav", *SHORT],
                   r"songtool: could not write no/such/dir/x.wav: No such file or directory"),
                  (1, ["render", *o, "--stems", "file", *SHORT], r"songtool: cannot make the stems folder file: File exists"),
-                 (2, ["roll", "roll.txt"], r"^usage: songtool"),
+                 (2, ["roll", "roll.txt"], r"^songtool: roll: -o ROLL\.svg\|\.png is missing\nusage: songtool"),
                  (2, ["roll", "roll.txt", "-o", "roll.jpg"], r"must end in \.svg or \.png"),
                  (2, ["roll", "roll.txt", "-o", "no/such/dir/roll.png"], r"songtool: cannot write no/such/dir/roll.png"),
                  (1, ["roll", "garbage.bin", "-o", "x.svg"],

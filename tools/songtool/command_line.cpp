@@ -35,20 +35,22 @@ bool read_file(const std::string& path, std::string& content)
 }
 
 bool parse_arguments(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
-                     bool takes_output, Arguments& parsed)
+                     const std::string& output, Arguments& parsed, std::string& error)
 {
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (takes_output && a == "-o" && i + 1 < args.size() && parsed.output.empty())
+        if (!output.empty() && a == "-o" && i + 1 < args.size() && parsed.output.empty())
             parsed.output = args[++i];
         else if (std::find(allowed.begin(), allowed.end(), a) != allowed.end())
             parsed.flags.push_back(a);
         else if (parsed.song.empty() && !a.empty() && a[0] != '-')
             parsed.song = a;
         else
-            return false;
+            return error = "unexpected '" + a + "'", false;
     }
-    return !parsed.song.empty() && (!takes_output || !parsed.output.empty());
+    if (parsed.song.empty()) error = "no SONG given";
+    else if (!output.empty() && parsed.output.empty()) error = "-o " + output + " is missing";
+    return error.empty();
 }
 
 bool has_flag(const Arguments& a, const std::string& flag)
@@ -61,6 +63,12 @@ void report_findings(const std::vector<Finding>& findings, std::ostream& err)
     for (const Finding& f : findings) err << format_finding(f) << '\n';
 }
 
+bool settle_findings(std::vector<Finding>& findings, bool werror)
+{
+    if (werror) warnings_to_errors(findings);
+    return !has_errors(findings);
+}
+
 int assemble_command(const Arguments& a, std::ostream& err)
 {
     std::string source;
@@ -68,7 +76,10 @@ int assemble_command(const Arguments& a, std::ostream& err)
     std::vector<uint8_t> block;
     SongSounds sounds;
     std::vector<Finding> findings;
-    if (!assemble_song(source, a.song, block, sounds, findings)) return report_findings(findings, err), EXIT_INVALID;
+    assemble_song(source, a.song, block, sounds, findings);
+    const bool valid = settle_findings(findings, has_flag(a, "--werror"));
+    report_findings(findings, err);
+    if (!valid) return EXIT_INVALID;
     std::ofstream out(a.output, std::ios::binary);
     if (has_flag(a, "--cpp")) out << cpp_source(block, sounds, a.song);
     else out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));

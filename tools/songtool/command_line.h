@@ -20,15 +20,20 @@ struct Arguments {
     std::vector<std::string> flags;
 };
 // Splits args[1..] (args[0] names the command) into one SONG, `-o FILE` when
-// `takes_output`, and the flags in `allowed`; false on anything else.
+// the command writes the file its usage calls `output` (empty: none), and
+// the flags in `allowed`; false on anything else, with the reason in `error`.
 bool parse_arguments(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
-                     bool takes_output, Arguments& parsed);
+                     const std::string& output, Arguments& parsed, std::string& error);
 bool has_flag(const Arguments& a, const std::string& flag);
 
 // Each finding on a line of its own, as compilers print errors.
 void report_findings(const std::vector<Finding>& findings, std::ostream& err);
 
-// `asm SONG.txt -o OUT [--cpp]`: assembles the notation in a.song and writes
-// the block to a.output, as C++ source defining tarq_data with --cpp.
-// Reports on `err`; returns the exit status.
+// Whether the song may go on: true unless a finding is an error, after
+// `--werror` (werror) has made every warning one.
+bool settle_findings(std::vector<Finding>& findings, bool werror);
+
+// `asm SONG.txt -o OUT [--cpp] [--werror]`: assembles the notation in
+// a.song and writes the block to a.output, as C++ source defining tarq_data
+// with --cpp. Reports errors and warnings on `err`; returns the exit status.
 int assemble_command(const Arguments& a, std::ostream& err);

@@ -7,13 +7,17 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <limits>
 #include <optional>
+#include <ranges>
 #include <span>
 #include <string_view>
 
 #include "notation.h"
 #include "song/bytecode.h"
+#include "song_check.h"
 #include "song_findings.h"
+#include "song_lint.h"
 #include "sound_fields.h"
 #include "voice/instrument.h"
 
@@ -57,6 +61,40 @@ struct Section {
     uint32_t fields_given = 0;
 };
 
+// Edits (insertions, deletions, substitutions) turning `a` into `b`.
+size_t edit_distance(const std::string& a, const std::string& b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// " (did you mean fill?)" for the known name nearest to `name`, when it is
+// near enough to be a slip of the pen; else nothing.
+template <typename Names>
+std::string did_you_mean(const std::string& name, const Names& known)
+{
+    const std::string* nearest = nullptr;
+    size_t best = std::max<size_t>(1, name.size() / 3) + 1;
+    for (const std::string& candidate : known) {
+        const size_t d = candidate.empty() ? best : edit_distance(name, candidate);
+        if (d < best) {
+            best = d;
+            nearest = &candidate;
+        }
+    }
+    return nearest ? " (did you mean " + *nearest + "?)" : "";
+}
+
 struct CallFixup {
     size_t operand_at;
     std::string name;
@@ -79,6 +117,10 @@ struct Assembler {
     std::vector<Finding> errors;
     Section section;
     bool trailer = true;
+    SongMarks marks;
+    std::optional<Loc> pickup_loc;
+    std::vector<Loc> pending_bar_lines;  // `|`s waiting for the next event's byte
+    std::map<int, Loc> instrument_sections;  // the song's own, by number
 
     // Current line being read.
     std::string_view line;
@@ -92,6 +134,11 @@ struct Assembler {
         report({filename, loc.line, loc.column, false, {{}, 0, rule, message}});
     }
 
+    void warning(Loc loc, const std::string& message, const char* rule)
+    {
+        report({filename, loc.line, loc.column, false, {{}, 0, rule, message}, true});
+    }
+
     void report(const Finding& finding)
     {
         if (errors.size() < MAX_ERRORS) errors.push_back(finding);
@@ -99,6 +146,9 @@ struct Assembler {
 
     void emit(uint8_t byte, Loc loc)
     {
+        for (const Loc bar : pending_bar_lines)
+            marks.bar_lines.push_back({static_cast<uint32_t>(block.size()), bar.line, bar.column});
+        pending_bar_lines.clear();
         block.push_back(byte);
         byte_loc.push_back(loc);
     }
@@ -107,11 +157,16 @@ struct Assembler {
 
     char peek() const { return at < line.size() ? line[at] : '\0'; }
 
+    // Blanks, and bar lines: in a channel or pattern each `|` checks the
+    // event written after it.
     void skip_blanks()
     {
         while (at < line.size() && (std::isspace(static_cast<unsigned char>(line[at])) ||
-                                    line[at] == '|'))
+                                    line[at] == '|')) {
+            if (line[at] == '|' && (section.kind == SectionKind::channel || section.kind == SectionKind::pattern))
+                pending_bar_lines.push_back(here());
             ++at;
+        }
     }
 
     std::string word()
@@ -128,12 +183,43 @@ struct Assembler {
         return !w.empty() && (std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_');
     }
 
+    // What may begin a name as written, right or wrong (a UTF-8 letter is
+    // wrong, but still meant as a name).
+    static bool starts_name(char ch)
+    {
+        return std::isalpha(static_cast<unsigned char>(ch)) || ch == '_' || static_cast<unsigned char>(ch) >= 0x80;
+    }
+
+    // A name as written: up to a blank or what may follow a name, so that a
+    // stray character inside it is reported with the whole name.
+    std::string name_text()
+    {
+        const size_t start = at;
+        while (at < line.size() && !std::isspace(static_cast<unsigned char>(line[at])) &&
+               std::string_view("=[]|&").find(line[at]) == std::string_view::npos)
+            ++at;
+        return std::string(line.substr(start, at - start));
+    }
+
+    // Reports a name that is not a plain identifier; true if it is one.
+    bool plain_name(Loc loc, const std::string& name)
+    {
+        const bool plain = is_name(name) && std::all_of(name.begin(), name.end(), [](char ch) {
+            return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_';
+        });
+        if (!plain)
+            error(loc, "name " + name + " may hold only letters a-z and A-Z, digits and _, and starts with a letter or _");
+        return plain;
+    }
+
     // A decimal number (optionally signed) or, with `hex_ok`, 0x... hex.
-    // Reports and returns nullopt if there is none or it is outside lo..hi.
+    // Reports and returns nullopt if there is none or it is outside lo..hi,
+    // quoting the number as written.
     std::optional<long> number(long lo, long hi, const std::string& what, bool hex_ok = false,
                                const char* rule = "notation")
     {
         const Loc loc = here();
+        const size_t start = at;
         bool negative = false;
         if (peek() == '-' || peek() == '+') negative = line[at++] == '-';
         int base = 10;
@@ -147,6 +233,7 @@ struct Assembler {
         while (at < line.size() && std::isxdigit(static_cast<unsigned char>(line[at])) &&
                (base == 16 || std::isdigit(static_cast<unsigned char>(line[at])))) {
             const char ch = static_cast<char>(std::tolower(static_cast<unsigned char>(line[at])));
+            // Past the cap the value is out of every range; only the text is quoted.
             if (value < 1000000) value = value * base + (ch <= '9' ? ch - '0' : ch - 'a' + 10);
             ++at;
             ++digits;
@@ -157,7 +244,7 @@ struct Assembler {
         }
         if (negative) value = -value;
         if (value < lo || value > hi) {
-            error(loc, what + " " + std::to_string(value) + " is outside " + std::to_string(lo) +
+            error(loc, what + " " + std::string(line.substr(start, at - start)) + " is outside " + std::to_string(lo) +
                            ".." + std::to_string(hi), rule);
             return std::nullopt;
         }
@@ -262,11 +349,13 @@ struct Assembler {
             }
             return;
         }
-        const std::string name = word();
-        if (!is_name(name)) {
+        if (!starts_name(peek())) {
             error(loc, "* needs a pattern name or number");
             return;
         }
+        const Loc name_loc = here();
+        const std::string name = name_text();
+        if (!plain_name(name_loc, name)) return;
         emit(command_byte(Op::pattern_call), loc);
         calls.push_back({block.size(), name, loc});
         emit(0, loc);
@@ -275,11 +364,27 @@ struct Assembler {
     // `@5`, or `@lead` for the instrument a sound section named so.
     void instrument_change(Loc loc)
     {
-        if (!std::isalpha(static_cast<unsigned char>(peek())) && peek() != '_')
-            return command(loc, Op::instrument, 0, 255, "instrument");
+        if (std::isdigit(static_cast<unsigned char>(peek()))) return instrument_number(loc);
+        if (!starts_name(peek())) return command(loc, Op::instrument, 0, 255, "instrument");
+        const Loc name_loc = here();
+        const std::string name = name_text();
+        if (!plain_name(name_loc, name)) return;
         emit(command_byte(Op::instrument), loc);
-        instrument_calls.push_back({block.size(), word(), loc});
+        instrument_calls.push_back({block.size(), name, loc});
         emit(0, loc);
+    }
+
+    // The block's check reports instruments 14..255 at the `@`; a number
+    // that no byte holds gets the same message here.
+    void instrument_number(Loc loc)
+    {
+        const size_t start = at;
+        const long n = *number(0, std::numeric_limits<long>::max(), "instrument");  // digits: always in range
+        if (n > 255)
+            return error(loc, unknown_instrument_message(std::string(line.substr(start, at - start))),
+                         "unknown-instrument");
+        emit(command_byte(Op::instrument), loc);
+        emit(static_cast<uint8_t>(n), loc);
     }
 
     void raw_byte(Loc loc)
@@ -349,6 +454,7 @@ struct Assembler {
         for (const OpenLoop& open : section.loops) error(open.loc, "[ is not closed in this section");
         if (section.kind == SectionKind::channel || section.kind == SectionKind::pattern)
             emit(command_byte(Op::end), section.loc);
+        pending_bar_lines.clear();
         if (holds_music(section.kind)) trailer = section.kind != SectionKind::data;
         if (section.number >= 0) sound_fields_given[{section.kind, section.number}] |= section.fields_given;
         section = {};
@@ -400,9 +506,13 @@ struct Assembler {
     {
         skip_blanks();
         const Loc name_loc = here();
-        const std::string name = word();
+        const std::string name = name_text();
         start_section(SectionKind::pattern, loc);
-        if (!is_name(name)) return error(name_loc, "pattern needs a name");
+        if (name.empty()) return error(name_loc, "pattern needs a name");
+        if (!plain_name(name_loc, name)) {
+            at = line.size();  // the rest of the header belongs to the broken name
+            return;
+        }
         skip_blanks();
         std::optional<long> p;
         if (peek() == '=') {
@@ -428,11 +538,14 @@ struct Assembler {
     {
         skip_blanks();
         const size_t start = at;
-        std::string name = word();
+        const Loc loc = here();
+        std::string name = name_text();
         skip_blanks();
-        if (is_name(name) && peek() != '=') return name;
-        at = start;
-        return {};
+        if (name.empty() || peek() == '=') {
+            at = start;
+            return {};
+        }
+        return plain_name(loc, name) ? name : std::string();
     }
 
     // `instrument N [name]`, `delay_preset P`, `reverb_preset P`, `eq R`,
@@ -449,6 +562,7 @@ struct Assembler {
         if (!sound_fields_given.try_emplace({kind, section.number}, 0u).second)
             error(loc, section.label + " is defined twice", "sound-section");
         if (!name.empty()) name_instrument(loc, name);
+        if (kind == SectionKind::instrument) instrument_sections.emplace(section.number, loc);
         sound_fields();
     }
 
@@ -560,11 +674,11 @@ struct Assembler {
         else
             byte = whole_value(loc, name, value, 0, 255);
         if (byte && field == INS_ENV_VOL_LENGTH && *byte == 0)
-            error(loc, "env_vol_length 0 silences every note of " + section.label +
-                           " (its volume envelope has no length)", "silent-envelope");
+            warning(loc, "env_vol_length 0 silences every note of " + section.label +
+                             " (its volume envelope has no length)", "silent-envelope");
         if (byte && field == INS_ENV_VOL_TYPE && *byte > 1)
-            error(loc, "env_vol_type " + value + " silences every note of " + section.label +
-                           " (the volume envelope is 0, decay, or 1, attack)", "silent-envelope-type");
+            warning(loc, "env_vol_type " + value + " silences every note of " + section.label +
+                             " (the volume envelope is 0, decay, or 1, attack)", "silent-envelope-type");
         return byte;
     }
 
@@ -577,7 +691,7 @@ struct Assembler {
             return std::nullopt;
         }
         if (byte && field == 1 && *byte > 100)
-            error(loc, "feedback " + value + " above 100 makes the echo grow without bound", "runaway-echo");
+            warning(loc, "feedback " + value + " above 100 makes the echo grow without bound", "runaway-echo");
         return byte;
     }
 
@@ -621,12 +735,41 @@ struct Assembler {
                       "entry " + std::to_string(*k));
     }
 
+    // `pickup 2.` or `pickup 4 8` (lengths, summed) or `pickup 96 ticks`:
+    // the ticks before bar 1, less than a bar.
+    void pickup_directive(Loc loc)
+    {
+        if (pickup_loc) return error(loc, "pickup is given twice");
+        pickup_loc = loc;
+        uint32_t ticks = 0;
+        for (skip_blanks(); std::isdigit(static_cast<unsigned char>(peek())); skip_blanks()) {
+            const Loc length_loc = here();
+            const size_t start = at;
+            while (std::isdigit(static_cast<unsigned char>(peek()))) ++at;
+            if (peek() == '.') ++at;
+            const std::string text(line.substr(start, at - start));
+            skip_blanks();
+            if (word() == "ticks") {
+                ticks += static_cast<uint32_t>(std::min<unsigned long>(std::strtoul(text.c_str(), nullptr, 10), 1000));
+                break;
+            }
+            at = start + text.size();
+            const auto code = std::find(std::begin(LENGTH_SPELLING), std::end(LENGTH_SPELLING), text);
+            if (code == std::end(LENGTH_SPELLING))
+                return error(length_loc, "length " + text + " is not one of 1 2 4 8 16 32 64 128, 2. 4. 8. 16. 32. 64. 128. (or write N ticks)");
+            ticks += length_ticks(static_cast<unsigned>(code - std::begin(LENGTH_SPELLING)));
+        }
+        if (ticks == 0 || ticks >= TICKS_PER_BAR)
+            return error(loc, "pickup needs a length shorter than a bar: 1 to 127 ticks, as lengths (2.) or N ticks");
+        marks.pickup = ticks;
+    }
+
     // A line whose first word is a section keyword is a header.
     bool header(Loc loc)
     {
         const size_t start = at;
         const std::string w = word();
-        const bool music_header = w == "pattern" || w == "data" || w == "entry";
+        const bool music_header = w == "pattern" || w == "data" || w == "entry" || w == "pickup";
         if (music_header && kind != SourceKind::song) {
             error(loc, w + " in a sounds file, which holds no music", "sounds-only");
             at = line.size();
@@ -634,6 +777,7 @@ struct Assembler {
         else if (w == "pattern") pattern_header(loc);
         else if (w == "data") start_section(SectionKind::data, loc);
         else if (w == "entry") entry_directive(loc);
+        else if (w == "pickup") pickup_directive(loc);
         else if (w == "instrument") sound_header(loc, SectionKind::instrument, w, 0, INSTRUMENT_COUNT - 1);
         else if (w == "delay_preset") sound_header(loc, SectionKind::delay_preset, w, 1, FX_PRESET_COUNT - 1);
         else if (w == "reverb_preset") sound_header(loc, SectionKind::reverb_preset, w, 1, FX_PRESET_COUNT - 1);
@@ -668,7 +812,8 @@ struct Assembler {
         for (const CallFixup& call : calls) {
             const auto found = pattern_numbers.find(call.name);
             if (found == pattern_numbers.end())
-                error(call.loc, "unknown pattern " + call.name);
+                error(call.loc, "unknown pattern " + call.name +
+                                    did_you_mean(call.name, std::views::keys(pattern_numbers)));
             else
                 block[call.operand_at] = static_cast<uint8_t>(found->second);
         }
@@ -680,7 +825,7 @@ struct Assembler {
             const std::string* names = sounds->instrument_names.data();
             const std::string* found = std::find(names, names + INSTRUMENT_COUNT, call.name);
             if (found == names + INSTRUMENT_COUNT)
-                error(call.loc, "unknown instrument " + call.name);
+                error(call.loc, "unknown instrument " + call.name + did_you_mean(call.name, sounds->instrument_names));
             else
                 block[call.operand_at] = static_cast<uint8_t>(found - names);
         }
@@ -731,6 +876,24 @@ struct Assembler {
         }
     }
 
+    // The warnings of a valid song: the block's, each at its event, header
+    // or bar line, and the song's own instruments that no channel plays.
+    void lint(Loc eof)
+    {
+        for (const SongWarning& w : lint_song(block.data(), block.size(), marks)) {
+            const Loc loc = w.bar_line >= 0 ? Loc{marks.bar_lines[w.bar_line].line, marks.bar_lines[w.bar_line].column}
+                                            : loc_of(w.error.offset, eof);
+            report({filename, loc.line, loc.column, true, w.error, true});
+        }
+        const auto played = instruments_played(block.data(), block.size());
+        for (const auto& [n, loc] : instrument_sections) {
+            if (played[n]) continue;
+            const std::string& name = sounds->instrument_names[n];
+            warning(loc, "instrument " + std::to_string(n) + (name.empty() ? "" : " (" + name + ")") +
+                             " is defined but no channel plays it", "unused-instrument");
+        }
+    }
+
     // Where a checked rule points in the source: the event at the offset, or
     // the header that set a table entry.
     Loc loc_of(uint32_t offset, Loc eof) const
@@ -748,30 +911,36 @@ namespace {
 // with `check`, also checks the song's rules and reports them at the source
 // position of the offending byte.
 bool assemble(const std::string& source, const std::string& filename, SourceKind kind, bool check,
-              std::vector<uint8_t>& block, SongSounds& sounds, std::vector<Finding>& errors)
+              std::vector<uint8_t>& block, SongSounds& sounds, SongMarks& marks, std::vector<Finding>& errors)
 {
     Assembler a;
     a.filename = filename;
     a.kind = kind;
     a.sounds = &sounds;
+    // An editor's byte-order mark is no part of the text: columns count
+    // from after it.
+    std::string_view text = source;
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     int number = 0;
-    for (size_t start = 0; start <= source.size();) {
-        size_t stop = source.find('\n', start);
-        if (stop == std::string::npos) stop = source.size();
-        a.read_line(std::string_view(source).substr(start, stop - start), ++number);
+    for (size_t start = 0; start <= text.size();) {
+        size_t stop = text.find('\n', start);
+        if (stop == std::string::npos) stop = text.size();
+        a.read_line(text.substr(start, stop - start), ++number);
         start = stop + 1;
     }
     const Loc eof{number, 1};
     a.finish(eof);
-    if (check && a.errors.empty()) {
+    if (check && !has_errors(a.errors)) {
         for (const SongError& e : check_song(a.block.data(), a.block.size())) {
             const Loc loc = a.loc_of(e.offset, eof);
             a.report({filename, loc.line, loc.column, true, e});
         }
+        if (!has_errors(a.errors)) a.lint(eof);
     }
     errors = a.errors;
     block = a.block;
-    return errors.empty();
+    marks = a.marks;
+    return !has_errors(errors);
 }
 
 // assemble for the block alone, its findings as formatted lines.
@@ -780,7 +949,8 @@ bool assemble_block(const std::string& source, const std::string& filename, bool
 {
     SongSounds ignored{Sounds{}, {}, {}};  // the block does not depend on the sounds it starts from
     std::vector<Finding> findings;
-    const bool ok = assemble(source, filename, SourceKind::song, check, block, ignored, findings);
+    SongMarks marks;
+    const bool ok = assemble(source, filename, SourceKind::song, check, block, ignored, marks, findings);
     errors.clear();
     for (const Finding& f : findings) errors.push_back(format_finding(f));
     return ok;
@@ -790,22 +960,31 @@ bool assemble_sounds_file(const std::string& source, const std::string& filename
                           SongSounds& sounds, std::vector<Finding>& findings)
 {
     std::vector<uint8_t> unused;
-    return assemble(source, filename, kind, false, unused, sounds, findings);
+    SongMarks no_marks;
+    return assemble(source, filename, kind, false, unused, sounds, no_marks, findings);
 }
 
 }  // namespace
 
+bool assemble_song(const std::string& source, const std::string& filename, std::vector<uint8_t>& block,
+                   SongSounds& sounds, SongMarks& marks, std::vector<Finding>& findings)
+{
+    return assemble(source, filename, SourceKind::song, true, block, sounds, marks, findings);
+}
+
 bool assemble_song(const std::string& source, const std::string& filename,
                    std::vector<uint8_t>& block, SongSounds& sounds, std::vector<Finding>& findings)
 {
-    return assemble(source, filename, SourceKind::song, true, block, sounds, findings);
+    SongMarks marks;
+    return assemble_song(source, filename, block, sounds, marks, findings);
 }
 
 bool assemble_song(const std::string& source, const std::string& filename,
                    std::vector<uint8_t>& block, std::vector<Finding>& findings)
 {
     SongSounds ignored{Sounds{}, {}, {}};
-    return assemble(source, filename, SourceKind::song, true, block, ignored, findings);
+    SongMarks marks;
+    return assemble(source, filename, SourceKind::song, true, block, ignored, marks, findings);
 }
 
 bool assemble_song(const std::string& source, const std::string& filename,

@@ -150,8 +150,7 @@ struct Checker {
                 break;
             case Op::instrument:
                 if (e.operand >= INSTRUMENT_COUNT)
-                    report(context, at, "unknown-instrument",
-                           "instrument " + std::to_string(e.operand) + " does not exist (instruments are 0..13)");
+                    report(context, at, "unknown-instrument", unknown_instrument_message(std::to_string(e.operand)));
                 break;
             default:
                 break;
@@ -293,10 +292,11 @@ struct Checker {
         for (const StreamEvent& se : channels[c].stream.events) {
             if (se.event.op != Op::pattern_call || se.event.operand >= SONG_PATTERNS) continue;
             const uint16_t entry = song_table_entry(block, CHANNEL_COUNT + se.event.operand);
-            if (!entry_inside(entry))
-                report({c, -1}, se.pos, "undefined-pattern",
-                       "calls pattern " + std::to_string(se.event.operand) + ", which " +
-                           outside_message(entry));
+            const std::string called = "calls pattern " + std::to_string(se.event.operand) + ", which ";
+            if (entry == 0)  // no table entry
+                report({c, -1}, se.pos, "undefined-pattern", called + "is not defined");
+            else if (!entry_inside(entry))
+                report({c, -1}, se.pos, "undefined-pattern", called + outside_message(entry));
         }
     }
 
@@ -329,6 +329,11 @@ struct Checker {
 };
 
 }  // namespace
+
+std::string unknown_instrument_message(const std::string& number)
+{
+    return "instrument " + number + " does not exist (instruments are 0.." + std::to_string(INSTRUMENT_COUNT - 1) + ")";
+}
 
 std::string song_place_name(const SongPlace& place)
 {

@@ -26,6 +26,10 @@ struct SongError {
 // "song", "channel 3", "pattern 5", "pattern 5 (called from channel 7)"
 std::string song_place_name(const SongPlace& place);
 
+// "instrument 14 does not exist (instruments are 0..13)", for an instrument
+// number as written (the assembler quotes numbers too large for a byte).
+std::string unknown_instrument_message(const std::string& number);
+
 // "channel 3, offset 0x04A2: MESSAGE"
 std::string format_song_error(const SongError& error);
 

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-namespace {
-
 std::string json_string(const std::string& text)
 {
     std::string quoted = "\"";
@@ -22,6 +20,8 @@ std::string json_string(const std::string& text)
     return quoted + '"';
 }
 
+namespace {
+
 // A count, or null when it is absent (negative, or 0 for source positions).
 std::string json_number_or_null(long value, long absent_below)
 {
@@ -37,7 +37,7 @@ std::string format_finding(const Finding& finding)
         where += ":" + std::to_string(finding.line) + ":" + std::to_string(finding.column);
     const std::string message =
         finding.has_offset ? format_song_error(finding.error) : finding.error.message;
-    return where + ": error: " + message;
+    return where + (finding.warning ? ": warning: " : ": error: ") + message;
 }
 
 std::string findings_json(const std::vector<Finding>& findings)
@@ -53,8 +53,21 @@ std::string findings_json(const std::vector<Finding>& findings)
         json += ", \"offset\": " + (f.has_offset ? std::to_string(e.offset) : "null");
         json += ", \"channel\": " + json_number_or_null(e.place.channel, 0);
         json += ", \"pattern\": " + json_number_or_null(e.place.pattern, 0);
+        json += ", \"severity\": " + json_string(f.warning ? "warning" : "error");
         json += ", \"rule\": " + json_string(e.rule);
         json += ", \"message\": " + json_string(e.message) + "}";
     }
     return json + (findings.empty() ? "]\n" : "\n]\n");
+}
+
+bool has_errors(const std::vector<Finding>& findings)
+{
+    for (const Finding& f : findings)
+        if (!f.warning) return true;
+    return false;
+}
+
+void warnings_to_errors(std::vector<Finding>& findings)
+{
+    for (Finding& f : findings) f.warning = false;
 }

@@ -13,11 +13,23 @@ struct Finding {
     int column = 0;
     bool has_offset = false;  // a song rule at a byte offset, not a notation slip
     SongError error;          // for notation slips only rule and message count
+    bool warning = false;     // the song plays all the same
 };
 
-// "FILE:LINE:COLUMN: error: MESSAGE", or "FILE: error: MESSAGE" for a block.
+// "FILE:LINE:COLUMN: error: MESSAGE" (or "warning:"), or "FILE: error:
+// MESSAGE" for a block.
 std::string format_finding(const Finding& finding);
 
 // A JSON list of objects with "file", "line", "column", "offset",
-// "channel", "pattern", "rule" and "message"; absent values are null.
+// "channel", "pattern", "severity" ("error" or "warning"), "rule" and
+// "message"; absent values are null.
 std::string findings_json(const std::vector<Finding>& findings);
+
+// `text` as a JSON string literal, quotes included.
+std::string json_string(const std::string& text);
+
+// Whether any finding stops the song.
+bool has_errors(const std::vector<Finding>& findings);
+
+// `--werror`: every warning becomes an error.
+void warnings_to_errors(std::vector<Finding>& findings);

@@ -5,7 +5,7 @@
 
 #include "data/tables.h"
 #include "song/tarq.h"
-#include "song_info.h"
+#include "song_timeline.h"
 
 namespace {
 
@@ -69,24 +69,32 @@ void on_event(void* context, const Tarq& t, int c, uint16_t pos)
 
 // Ticks the roll covers: through one bar of the last closing hold when
 // every channel reaches one, else as far as songrender plays.
-uint32_t roll_length(const std::array<HoldTime, CHANNEL_COUNT>& holds, uint32_t ticks_played)
+uint32_t roll_length(const SongTimeline& timeline, uint32_t ticks_played)
 {
     uint32_t last = 0;
-    for (const HoldTime& h : holds) {
-        if (!h.reached) return ticks_played;
-        last = std::max(last, h.tick);
-    }
+    if (!song_end_tick(timeline, last)) return ticks_played;
     return std::min(ticks_played, last + ROLL_TICKS_PER_BAR);
 }
 
 }  // namespace
 
+uint32_t counted_bars(const Roll& roll)
+{
+    int64_t last = 0;
+    for (int64_t t : roll.hold_tick) last = t < 0 || last < 0 ? -1 : std::max(last, t);
+    const int64_t end = last < 0 ? roll.end_tick : last;
+    const int64_t ticks = std::max<int64_t>(0, end - roll.pickup);
+    return static_cast<uint32_t>((ticks + ROLL_TICKS_PER_BAR - 1) / ROLL_TICKS_PER_BAR);
+}
+
 Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds)
 {
     Roll roll;
-    const auto holds = closing_hold_times(block, size, SONG_FRAMES, sounds);
-    for (int c = 0; c < CHANNEL_COUNT; ++c)
-        roll.hold_tick[c] = holds[c].reached ? static_cast<int64_t>(holds[c].tick) : -1;
+    const SongTimeline timeline = song_timeline(block, size, SongMarks{});
+    for (int c = 0; c < CHANNEL_COUNT; ++c) {
+        const ChannelTiming& ch = timeline.channels[c];
+        roll.hold_tick[c] = ch.reached ? static_cast<int64_t>(ch.hold_tick) : -1;
+    }
 
     Tarq t;
     tarq_start(t, block, sounds.instrument_bank);
@@ -101,7 +109,7 @@ Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds)
         tarq(t, nobody);
         if (ticks_now) watch.tick = ++ticks;
     }
-    roll.end_tick = roll_length(holds, ticks);
+    roll.end_tick = roll_length(timeline, ticks);
     for (int c = 0; c < CHANNEL_COUNT; ++c) close_note(watch, c);
     // Drop what lies past the end, and notes replaced within their own tick
     // (length 0), which are never heard.

@@ -42,7 +42,13 @@ struct Roll {
     std::vector<RollCall> calls;
     std::array<int64_t, CHANNEL_COUNT> hold_tick;  // -1: no closing hold reached
     uint32_t end_tick = 0;                         // the roll covers ticks 0 .. end_tick-1
+    uint32_t pickup = 0;  // ticks before bar 1 (the pick-up, bar 0, is not counted)
+    std::array<std::string, CHANNEL_COUNT> channel_names;  // for the legend; empty: none
 };
+
+// The bars the song lasts, counted from the pick-up: up to the last closing
+// hold when every channel reaches one, else as far as the roll runs.
+uint32_t counted_bars(const Roll& roll);
 
 // Plays the song with the interpreter and notes what every channel does,
 // until every channel with a closing hold has reached it plus one bar of
@@ -50,7 +56,7 @@ struct Roll {
 // check_song. Leaves the voice and song state as the run left it.
 Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds = default_sounds);
 
-// Draws the roll, headed by `title`, into `path`: SVG if it ends in ".svg", PNG if ".png".
+// Draws the roll, headed by `title` and its bar count, into `path`: SVG if it ends in ".svg", PNG if ".png".
 // False with a message in `error` otherwise or if the file cannot be
 // written. Scale: one pixel per tick (128 per bar), 5 per semitone, whole
 // octaves from c.

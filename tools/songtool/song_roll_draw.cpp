@@ -6,6 +6,7 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -22,10 +23,12 @@ constexpr double LEFT = 56;        // octave and drum labels
 constexpr double RIGHT = 24;
 constexpr double STRIP = 12;       // a row of labels above the grid
 constexpr double TITLE = 16;
-constexpr double TOP = TITLE + 3 * STRIP + 4;  // title, tempo, pattern calls, bar numbers
+constexpr double TEMPO_Y = TITLE + STRIP;  // the tempo strip's baseline; the call rows follow
+constexpr double CALL_LABEL_PX = 24;         // "p47" and its marker
 constexpr double GAP = 6;          // between the pitches and the drum lanes
 constexpr double LEGEND = 24;  // the closing-hold marks, then the legend
-constexpr double LEGEND_ITEM = 64;
+constexpr double LEGEND_ITEM = 64;  // at least; wider for long channel names
+constexpr double CHAR_PX = 5.5;     // wide enough for most letters at the labels' size
 constexpr int PNG_MAX_SIDE = 32767;  // cairo's image surfaces
 
 struct Colour {
@@ -51,9 +54,13 @@ struct Item {
 struct Layout {
     int low_octave = 0, high_octave = 0;  // octave k holds pitches 12k+1 (c) .. 12k+12 (b)
     std::vector<int> samples;             // drum lanes, top to bottom
+    std::vector<int> call_rows;           // per pattern call, the row of its label
+    std::array<std::string, CHANNEL_COUNT> legend_labels;
+    double legend_item = LEGEND_ITEM;
+    double top = 0;                       // of the grid, under the call rows and the bar numbers
     double width = 0, height = 0, grid_bottom = 0, lanes_top = 0;
 
-    double pitch_y(int pitch) const { return TOP + (12 * high_octave + 12 - pitch) * SEMITONE_PX; }
+    double pitch_y(int pitch) const { return top + (12 * high_octave + 12 - pitch) * SEMITONE_PX; }
     double lane_y(int sample) const
     {
         const auto at = std::find(samples.begin(), samples.end(), sample) - samples.begin();
@@ -62,6 +69,29 @@ struct Layout {
 };
 
 int octave_of(int pitch) { return pitch >= 1 ? (pitch - 1) / 12 : -1; }
+
+// Each call's label goes in the first row free at its tick, so calls at one
+// tick stack; past a row per channel a label shares the row freed first.
+std::vector<int> call_label_rows(const std::vector<RollCall>& calls)
+{
+    std::vector<int> rows;
+    std::vector<double> free_from;  // per row
+    for (const RollCall& c : calls) {
+        const double x = c.tick * TICK_PX;
+        auto row = std::find_if(free_from.begin(), free_from.end(), [&](double f) { return f <= x; });
+        if (row == free_from.end() && free_from.size() < CHANNEL_COUNT) row = free_from.insert(row, 0);
+        if (row == free_from.end()) row = std::min_element(free_from.begin(), free_from.end());
+        *row = x + CALL_LABEL_PX;
+        rows.push_back(static_cast<int>(row - free_from.begin()));
+    }
+    return rows;
+}
+
+std::string legend_label(int c, const std::string& name)
+{
+    if (!name.empty()) return std::to_string(c) + " " + name;
+    return c == DRUM_CHANNEL ? "7 drums" : "channel " + std::to_string(c);
+}
 
 Layout lay_out(const Roll& roll)
 {
@@ -78,10 +108,17 @@ Layout lay_out(const Roll& roll)
     std::set<int> used;
     for (const RollHit& h : roll.hits) used.insert(h.sample);
     l.samples.assign(used.begin(), used.end());
+    l.call_rows = call_label_rows(roll.calls);
+    const int rows = std::max(1, l.call_rows.empty() ? 0 : *std::max_element(l.call_rows.begin(), l.call_rows.end()) + 1);
+    l.top = TEMPO_Y + (rows + 1) * STRIP + 4;
+    for (int c = 0; c < CHANNEL_COUNT; ++c) {
+        l.legend_labels[c] = legend_label(c, roll.channel_names[c]);
+        l.legend_item = std::max(l.legend_item, 13 + CHAR_PX * static_cast<double>(l.legend_labels[c].size()) + 1);
+    }
     const double pitches = 12.0 * (l.high_octave - l.low_octave + 1) * SEMITONE_PX;
-    l.lanes_top = TOP + pitches + (l.samples.empty() ? 0 : GAP);
+    l.lanes_top = l.top + pitches + (l.samples.empty() ? 0 : GAP);
     l.grid_bottom = l.lanes_top + static_cast<double>(l.samples.size()) * LANE_PX;
-    const double span = std::max(roll.end_tick * TICK_PX, CHANNEL_COUNT * LEGEND_ITEM);
+    const double span = std::max(roll.end_tick * TICK_PX, CHANNEL_COUNT * l.legend_item);
     l.width = LEFT + span + RIGHT;
     l.height = l.grid_bottom + LEGEND;
     return l;
@@ -110,13 +147,14 @@ void add_background(const Roll& roll, const Layout& l, std::vector<Item>& items)
         if (is_sharp(p))
             items.push_back({Shape::rect, "sharp-row", SHARP_ROW, LEFT, l.pitch_y(p), grid_w,
                              SEMITONE_PX, {}});
-    for (uint32_t t = 0; t <= roll.end_tick; t += ROLL_TICKS_PER_BEAT) {
-        const bool bar = t % ROLL_TICKS_PER_BAR == 0;
+    // Bars and beats count from the pick-up, which is bar 0 and unnumbered.
+    for (uint32_t t = roll.pickup % ROLL_TICKS_PER_BEAT; t <= roll.end_tick; t += ROLL_TICKS_PER_BEAT) {
+        const bool bar = t >= roll.pickup && (t - roll.pickup) % ROLL_TICKS_PER_BAR == 0;
         items.push_back({Shape::line, bar ? "bar-line" : "beat-line", bar ? BAR : BEAT,
-                         tick_x(t) + 0.5, TOP, 0, l.grid_bottom - TOP, {}});
+                         tick_x(t) + 0.5, l.top, 0, l.grid_bottom - l.top, {}});
         if (bar && t < roll.end_tick)
-            items.push_back({Shape::text, "bar-number", INK, tick_x(t) + 2, TOP - 3, 0, 0,
-                             std::to_string(t / ROLL_TICKS_PER_BAR + 1)});
+            items.push_back({Shape::text, "bar-number", INK, tick_x(t) + 2, l.top - 3, 0, 0,
+                             std::to_string((t - roll.pickup) / ROLL_TICKS_PER_BAR + 1)});
     }
     for (int o = l.low_octave; o <= l.high_octave; ++o) {
         const int c = 12 * o + 1;
@@ -127,32 +165,29 @@ void add_background(const Roll& roll, const Layout& l, std::vector<Item>& items)
     }
     for (int s : l.samples)
         items.push_back({Shape::text, "drum-label", INK, 4, l.lane_y(s) + LANE_PX - 1, 0, 0,
-                         "drum " + std::to_string(s)});
+                         drum_sample_short_names[s]});
 }
 
-// Tempo changes and pattern calls, each in its strip above the grid; a
-// label is left out where the one before it would be overwritten.
+// Tempo changes in their strip above the grid, a tempo label left out where
+// the one before it would be overwritten; pattern calls in rows under it.
 void add_markers(const Roll& roll, const Layout& l, std::vector<Item>& items)
 {
-    const double tempo_y = TITLE + STRIP, call_y = TITLE + 2 * STRIP;
     for (const RollTempo& t : roll.tempos) {
         const double bpm = 60.0 * SAMPLE_RATE / (ROLL_TICKS_PER_BEAT * (14.0 * t.value + 1));
         char label[48];
         std::snprintf(label, sizeof label, "t%d  %.0f bpm", t.value, bpm);
-        items.push_back({Shape::text, "tempo", INK, tick_x(t.tick) + 2, tempo_y, 0, 0, label});
+        items.push_back({Shape::text, "tempo", INK, tick_x(t.tick) + 2, TEMPO_Y, 0, 0, label});
         if (t.tick > 0)
             items.push_back({Shape::dashed_line, "tempo-change", INK, tick_x(t.tick) + 0.5,
-                             tempo_y - STRIP + 2, 0, l.grid_bottom - (tempo_y - STRIP + 2), {}});
+                             TEMPO_Y - STRIP + 2, 0, l.grid_bottom - (TEMPO_Y - STRIP + 2), {}});
     }
-    double free_from = 0;
-    for (const RollCall& c : roll.calls) {
-        const double x = tick_x(c.tick);
+    for (size_t k = 0; k < roll.calls.size(); ++k) {
+        const RollCall& c = roll.calls[k];
+        const double x = tick_x(c.tick), call_y = TEMPO_Y + (l.call_rows[k] + 1) * STRIP;
         items.push_back({Shape::rect, "pattern-call", CHANNEL_COLOUR[c.channel], x, call_y - 8,
                          2, 9, {}});
-        if (x < free_from) continue;
         items.push_back({Shape::text, "pattern-label", CHANNEL_COLOUR[c.channel], x + 3, call_y,
                          0, 0, "p" + std::to_string(c.pattern)});
-        free_from = x + 24;
     }
 }
 
@@ -181,9 +216,9 @@ void add_holds(const Roll& roll, const Layout& l, std::vector<Item>& items)
     for (int64_t t : roll.hold_tick) all_in = t < 0 ? -1 : std::max(all_in, t);
     if (all_in >= 0 && static_cast<uint32_t>(all_in) < roll.end_tick) {
         const double x = tick_x(static_cast<uint32_t>(all_in));
-        items.push_back({Shape::rect, "hold", HOLD, x, TOP, tick_x(roll.end_tick) - x,
-                         l.grid_bottom - TOP, {}});
-        items.push_back({Shape::text, "hold-label", INK, x + 3, TOP + 10, 0, 0, "closing hold"});
+        items.push_back({Shape::rect, "hold", HOLD, x, l.top, tick_x(roll.end_tick) - x,
+                         l.grid_bottom - l.top, {}});
+        items.push_back({Shape::text, "hold-label", INK, x + 3, l.top + 10, 0, 0, "closing hold"});
     }
     for (int c = 0; c < CHANNEL_COUNT; ++c) {
         const int64_t t = roll.hold_tick[c];
@@ -196,10 +231,9 @@ void add_holds(const Roll& roll, const Layout& l, std::vector<Item>& items)
 void add_legend(const Layout& l, std::vector<Item>& items)
 {
     for (int c = 0; c < CHANNEL_COUNT; ++c) {
-        const double x = LEFT + c * LEGEND_ITEM, y = l.grid_bottom + 9;
+        const double x = LEFT + c * l.legend_item, y = l.grid_bottom + 9;
         items.push_back({Shape::rect, "legend", CHANNEL_COLOUR[c], x, y, 10, 8, {}});
-        items.push_back({Shape::text, "legend-label", INK, x + 13, y + 8, 0, 0,
-                         c == DRUM_CHANNEL ? "7 drums" : "channel " + std::to_string(c)});
+        items.push_back({Shape::text, "legend-label", INK, x + 13, y + 8, 0, 0, l.legend_labels[c]});
     }
 }
 
@@ -250,9 +284,25 @@ cairo_status_t append_to_string(void* closure, const unsigned char* data, unsign
     return CAIRO_STATUS_SUCCESS;
 }
 
+std::string xml_escaped(const std::string& text)
+{
+    std::string escaped;
+    for (const char ch : text) {
+        switch (ch) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        default: escaped += ch;
+        }
+    }
+    return escaped;
+}
+
 // cairo writes one element per shape, in drawing order, as the children of
-// the page's group: give each the class of its role. False if the elements
-// and the shapes do not pair up.
+// the page's group: give each the class of its role, and a text (which cairo
+// draws as glyphs) its words as a label that tools and readers can find.
+// False if the elements and the shapes do not pair up.
 bool add_classes(std::string& svg, const std::vector<Item>& items)
 {
     size_t at = svg.find("<g id=\"surface");
@@ -275,7 +325,9 @@ bool add_classes(std::string& svg, const std::vector<Item>& items)
         classed.append(svg, at, name_end - at);
         if (depth == 0) {
             if (k == items.size()) return false;
-            classed += std::string(" class=\"") + items[k++].role + "\"";
+            const Item& item = items[k++];
+            classed += std::string(" class=\"") + item.role + "\"";
+            if (item.shape == Shape::text) classed += " aria-label=\"" + xml_escaped(item.text) + "\"";
         }
         if (svg[tag_end - 1] != '/') ++depth;
         at = name_end;
@@ -348,8 +400,9 @@ bool draw_roll(const Roll& roll, const std::string& title, const std::string& pa
         return false;
     }
     const Layout layout = lay_out(roll);
-    const uint32_t bars = (roll.end_tick + ROLL_TICKS_PER_BAR - 1) / ROLL_TICKS_PER_BAR;
-    const std::vector<Item> items = roll_items(roll, layout, title + ", " + std::to_string(bars) + " bars");
+    const uint32_t bars = counted_bars(roll);
+    const std::vector<Item> items =
+        roll_items(roll, layout, title + ", " + std::to_string(bars) + (bars == 1 ? " bar" : " bars"));
     const bool written =
         svg ? write_svg(items, layout, path, error) : write_png(items, layout, path, error);
     // Give back the font caches cairo and fontconfig keep for the process,

@@ -1,5 +1,7 @@
 #include "song_sounds.h"
 
+#include "song_findings.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -214,23 +216,7 @@ private:
         new_line();
     }
     void new_line() { out_ += '\n' + std::string(2 * counts_.size(), ' '); }
-    void string_literal(std::string_view value)
-    {
-        out_ += '"';
-        for (const char c : value) {
-            if (c == '"' || c == '\\') {
-                out_ += '\\';
-                out_ += c;
-            } else if (static_cast<unsigned char>(c) < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-                out_ += escape;
-            } else {
-                out_ += c;
-            }
-        }
-        out_ += '"';
-    }
+    void string_literal(std::string_view value) { out_ += json_string(std::string(value)); }
 
     std::string out_;
     std::vector<int> counts_;  // elements so far in each open object or list

@@ -39,8 +39,9 @@ struct TempoSpan {
     uint32_t set_tick;
 };
 
-// A channel's closing hold is the run of rests (loops of rests included)
-// that ends its stream: once there, it is silent until it starts over.
+// A channel's closing hold is the loop of rests that ends its stream (or,
+// without one, the rests that do): once there, it is silent until it
+// starts over.
 struct ChannelTiming {
     bool has_notes = false;  // plays any note at all (channel or called patterns)
     bool has_hold = false;   // its stream ends in rests

@@ -8,8 +8,10 @@
 int main(int argc, char** argv)
 {
     Arguments a;
-    if (!parse_arguments(std::vector<std::string>(argv, argv + argc), {"--cpp"}, true, a)) {
-        std::cerr << "usage: songasm SONG.txt -o OUT [--cpp]   assemble as songtool asm does"
+    std::string error;
+    if (!parse_arguments(std::vector<std::string>(argv, argv + argc), {"--cpp", "--werror"}, "OUT", a, error)) {
+        std::cerr << "songasm: " << error << "\n"
+                     "usage: songasm SONG.txt -o OUT [--cpp] [--werror]   assemble as songtool asm does"
                      " (--cpp: as C++ source)\n";
         return EXIT_USAGE;
     }
