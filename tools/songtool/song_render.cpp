@@ -104,7 +104,7 @@ bool parse_time(const std::string& text, uint64_t& frame)
 bool parse_bar(const std::string& text, SongPoint& point)
 {
     const size_t dot = text.find('.');
-    uint64_t bar = 0, beat = 1;
+    uint64_t bar = 0, beat = 0;
     if (!read_digits(text.substr(0, dot), 6, bar)) return false;
     if (dot != std::string::npos && !read_digits(text.substr(dot + 1), 1, beat)) return false;
     point.kind = SongPoint::Kind::bar;
@@ -126,9 +126,14 @@ bool point_frame(const std::string& option, const SongPoint& point, const SongTi
     }
     if (point.bar == 0 && timeline.pickup == 0)
         return error = option + ": bar 0 is a pick-up, and this song has none", false;
-    const uint64_t tick = bar_first_tick(timeline, point.bar) + uint64_t{point.beat - 1} * TICKS_PER_BEAT;
-    if (tick >= bar_first_tick(timeline, point.bar + 1))
-        return error = option + ": the pick-up has no beat " + std::to_string(point.beat), false;
+    // A beat counts as bar_position counts it: a pick-up is the end of bar
+    // 0, so a pick-up of two beats holds beats 3 and 4.
+    const int64_t tick = point.beat == 0 ? static_cast<int64_t>(bar_first_tick(timeline, point.bar))
+                                         : int64_t{timeline.pickup} + (int64_t{point.bar} - 1) * TICKS_PER_BAR +
+                                               int64_t{point.beat - 1} * TICKS_PER_BEAT;
+    if (tick < 0)
+        return error = option + ": bar " + point.text + " is before the pick-up, which begins at " + bar_text(timeline, 0),
+               false;
     if (tick >= timeline.ticks)
         return error = option + ": bar " + point.text + " is beyond the render, which ends in " +
                        bar_text(timeline, timeline.ticks - 1),
@@ -296,7 +301,8 @@ bool parse_song_point(const std::string& option, const std::string& text, SongPo
     else if (text.find(':') != std::string::npos) point.kind = SongPoint::Kind::time;
     if (point.kind == SongPoint::Kind::end ||
         (point.kind == SongPoint::Kind::time ? parse_time(text, point.frame) : parse_bar(text, point))) {
-        if (point.kind != SongPoint::Kind::bar || (point.beat >= 1 && point.beat <= 4)) return true;
+        const bool beat_given = text.find('.') != std::string::npos;
+        if (point.kind != SongPoint::Kind::bar || !beat_given || (point.beat >= 1 && point.beat <= 4)) return true;
         return error = option + ": '" + text + "' has beat " + std::to_string(point.beat) +
                        ", and a bar has beats 1 to 4",
                false;
