@@ -19,7 +19,7 @@ enum class Normalise { song, self };
 // "1:23.5" (minutes and seconds) or "end" (--to only).
 struct SongPoint {
     enum class Kind { none, bar, time, end } kind = Kind::none;
-    uint32_t bar = 0, beat = 1;  // Kind::bar
+    uint32_t bar = 0, beat = 0;  // Kind::bar; beat 1 to 4, or 0 for the bar's first tick
     uint64_t frame = 0;          // Kind::time
     std::string text;            // as given, for messages
 };
