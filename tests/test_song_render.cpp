@@ -48,17 +48,20 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    int render(const std::string& out, const std::string& frames)
+    int render(const std::string& out, const std::string& frames, std::vector<std::string> options = {})
     {
         std::ostringstream stdout_text, stderr_text;
-        const int status = songtool_main({"render", (dir / "busy.txt").string(), "-o", (dir / out).string(), "--frames",
-                                          frames, "--stems", (dir / "stems").string()}, stdout_text, stderr_text);
+        std::vector<std::string> args = {"render", (dir / "busy.txt").string(), "-o", (dir / out).string(), "--frames",
+                                         frames, "--stems", (dir / "stems").string()};
+        args.insert(args.end(), options.begin(), options.end());
+        const int status = songtool_main(args, stdout_text, stderr_text);
         EXPECT_EQ(stdout_text.str(), "");
         return status;
     }
 
-    // The master before the equaliser: each channel rendered whole, then through its chain in one block.
-    std::vector<float> straightforward_master()
+    // The master before the equaliser: each channel rendered whole, then through its chain in one block;
+    // with `channel`, what that channel adds to it.
+    std::vector<float> straightforward_master(int channel = -1, std::vector<float>* share = nullptr)
     {
         std::vector<uint8_t> block;
         std::vector<std::string> errors;
@@ -82,6 +85,7 @@ protected:
             channel_chain_leave(chain, *reverb);
             channel_chain_finish(chain);
             for (uint32_t i = 0; i < SAMPLES; ++i) master[i] = master[i] + c[i];
+            if (k == channel) *share = c;
         }
         return master;
     }
@@ -183,6 +187,28 @@ TEST(Excerpt, PlacesBeyondTheRenderOrOutOfOrderAreUsageErrors)
           {0u, {"--from", "2", "--to", "2"}, "--from 2 is not before --to 2"},
           {0u, {"--from", "2:10"}, "--from 2:10 is not before --to the render's end"}})
         EXPECT_EQ(span_of(hand_timeline(pickup), args, span), message) << args[1];
+}
+
+// Each 16-bit sample of --solo 3 is channel 3's share through the equaliser, times the whole song's factor,
+// truncated; with --normalise self, times its own. A wrong peak, or a solo normalised to itself, shows in
+// every sample.
+TEST_F(SongRender, SoloIsTheChannelsShareAtTheSongsLevel)
+{
+    std::vector<float> share;
+    std::vector<float> master = straightforward_master(3, &share);
+    reference::master_equalise(default_sounds, master.data(), SAMPLES);
+    reference::master_equalise(default_sounds, share.data(), SAMPLES);
+    const float song_peak = master_peak_of(master.data(), SAMPLES), own_peak = master_peak_of(share.data(), SAMPLES);
+    ASSERT_LT(own_peak, 0.5f * song_peak) << "channel 3 alone is quieter than the song";
+    for (const auto& [level, peak] : {std::pair{"song", song_peak}, {"self", own_peak}}) {
+        ASSERT_EQ(render("solo.wav", std::to_string(FRAMES), {"--solo", "3", "--normalise", level}), 0);
+        std::vector<float> scaled = share;
+        std::vector<int16_t> expected(SAMPLES);
+        normalise_to_16_bits(scaled.data(), expected.data(), SAMPLES, peak);
+        const std::vector<uint8_t> bytes = read_file(dir / "solo.wav");
+        ASSERT_EQ(bytes.size(), 44u + 2u * SAMPLES);
+        EXPECT_EQ(std::memcmp(bytes.data() + 44, expected.data(), 2u * SAMPLES), 0) << level;
+    }
 }
 
 TEST(RenderProgress, TimeLeftFollowsThePaceSoFar)
