@@ -72,4 +72,19 @@ TEST(Mixdown, NormalisesThePeakTo32767AndTruncates)
     }
 }
 
+// Scaled by a larger mix's peak, a few channels of it may go beyond full
+// scale where the others cancelled them: they saturate instead of wrapping
+// (65534 would come out as -2), however far beyond.
+TEST(Mixdown, ValuesBeyondAnotherMixsPeakSaturate)
+{
+    std::vector<float> master = {2.0f, -3.0f, 0.5f, 1.0f, -1.0e30f, 1.0f};
+    const std::vector<int16_t> expected = {32767, -32767, 16383, 32767, -32767, 32767};
+    const int16_t* song = master_to_song(master.data(), 4, 1.0f);
+    EXPECT_EQ(std::vector<int16_t>(song, song + 4), std::vector<int16_t>(expected.begin(), expected.begin() + 4));
+    master = {2.0f, -3.0f, 0.5f, 1.0f, -1.0e30f, 1.0f};
+    std::vector<int16_t> out(2);
+    normalise_to_16_bits(master.data() + 4, out.data(), 2, 1.0e-30f);
+    EXPECT_EQ(out, std::vector<int16_t>(expected.begin() + 4, expected.end()));
+}
+
 }  // namespace

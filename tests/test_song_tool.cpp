@@ -208,7 +208,7 @@ TEST(SongToolCommand, HelpPrintsTheUsageOnStandardOutput)
     const std::pair<std::string, std::string> commands[] = {
         {"asm", "-o OUT [--cpp]"}, {"disasm", "SONG"}, {"check", "(--json: findings as a JSON list on"},
         {"info", "the timeline"}, {"sounds", "equaliser, with what they mean in time"},
-        {"roll", "-o ROLL.svg|.png"}, {"render", "[--frames N | --seconds S] [--stems DIR]"}};
+        {"roll", "-o ROLL.svg|.png"}, {"render", "[--frames N | --seconds S | --from A --to B]"}};
     for (const auto& [command, part] : commands) {
         std::ostringstream out, err;
         EXPECT_EQ(songtool_main({command, "x.txt", command == "asm" ? "-h" : "--help"}, out, err), 0) << command;

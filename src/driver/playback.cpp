@@ -22,8 +22,8 @@ void report_playback(const PlaybackResult& result)
     else std::puts("Playback complete. Bye!");
 }
 
-void play_and_report(const int16_t* samples, uint32_t count)
+void play_and_report(const int16_t* samples, uint32_t count, PlaybackRepeat repeat)
 {
-    report_playback(alsa_playback(samples, count));
+    report_playback(alsa_playback(samples, count, repeat));
     std::fflush(stdout);
 }

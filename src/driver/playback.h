@@ -7,7 +7,7 @@
 
 // Plays interleaved stereo samples on the device "default" and prints the
 // frame total and "Playback complete. Bye!", or why the device failed.
-void play_and_report(const int16_t* samples, uint32_t count);
+void play_and_report(const int16_t* samples, uint32_t count, PlaybackRepeat repeat = PlaybackRepeat::once);
 
 // Prints the lines of a playback that has ended.
 void report_playback(const PlaybackResult& result);

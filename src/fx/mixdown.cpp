@@ -1,5 +1,6 @@
 #include "fx/mixdown.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -80,7 +81,9 @@ float master_peak_of(const float* master, uint32_t length)
 
 // The file's samples are taken from the scaled single-precision value; a
 // silent master gives zeros rather than 32767 / 0 turning every sample into
-// NaN.
+// NaN. With the master's own peak every scaled value already lies within
+// +-32767 (to a rounding that truncation removes), so the saturation only
+// acts on a master scaled by a larger mix's peak, whose values may go beyond.
 void normalise_to_16_bits(float* master, int16_t* out, uint32_t length, float peak)
 {
     if (peak == 0.0f) {
@@ -90,7 +93,7 @@ void normalise_to_16_bits(float* master, int16_t* out, uint32_t length, float pe
     const float scale = 32767.0f / peak;
     for (uint32_t i = 0; i < length; ++i) {
         master[i] = master[i] * scale;
-        out[i] = static_cast<int16_t>(static_cast<int32_t>(master[i]));
+        out[i] = static_cast<int16_t>(static_cast<int32_t>(std::clamp(master[i], -32767.0f, 32767.0f)));
     }
 }
 

@@ -57,9 +57,11 @@ float master_peak_of(const float* master, uint32_t length);
 
 // master scaled so that `peak` becomes 32767 and truncated toward zero into
 // out; master keeps the scaled values. A silent master (peak 0) gives zeros.
+// `peak` may be another mix's (the whole song's for a few of its channels):
+// values scaled beyond +-32767 then saturate.
 void normalise_to_16_bits(float* master, int16_t* out, uint32_t length, float peak);
 
-// Normalises the whole master, whose largest magnitude is peak, into 16-bit
+// Normalises the whole master as normalise_to_16_bits does into 16-bit
 // samples stored over the master's own first half (it is not needed
 // afterwards), and returns them.
 int16_t* master_to_song(float* master, uint32_t length, float peak);

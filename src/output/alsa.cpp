@@ -12,12 +12,15 @@ constexpr int ALLOW_SOFT_RESAMPLE = 1;
 
 // Writes the song, then waits for the device to play out what it still
 // holds (about half a second), so the end of the song is not cut off.
-pcm_write_result play_song(snd_pcm_t* pcm, const int16_t* samples, uint32_t frames)
+pcm_write_result play_song(snd_pcm_t* pcm, const int16_t* samples, uint32_t frames, PlaybackRepeat repeat)
 {
-    pcm_write_result result = pcm_write_all(
-        samples, frames,
-        [pcm](const int16_t* from, uint32_t n) -> long { return snd_pcm_writei(pcm, from, n); },
-        [pcm](int error) { return snd_pcm_recover(pcm, error, 0); });
+    pcm_write_result result;
+    do {
+        result = pcm_write_all(
+            samples, frames,
+            [pcm](const int16_t* from, uint32_t n) -> long { return snd_pcm_writei(pcm, from, n); },
+            [pcm](int error) { return snd_pcm_recover(pcm, error, 0); });
+    } while (repeat == PlaybackRepeat::forever && result.error == 0);
     if (result.error == 0) result.error = snd_pcm_drain(pcm);
     return result;
 }
@@ -30,7 +33,7 @@ void quiet_library(const char*, int, const char*, int, const char*, ...) {}
 
 const char* alsa_reason(int error) { return snd_strerror(error); }
 
-PlaybackResult alsa_playback(const int16_t* samples, uint32_t count)
+PlaybackResult alsa_playback(const int16_t* samples, uint32_t count, PlaybackRepeat repeat)
 {
     PlaybackResult result{nullptr, 0, {0, 0}};
     snd_pcm_t* pcm = nullptr;
@@ -43,7 +46,7 @@ PlaybackResult alsa_playback(const int16_t* samples, uint32_t count)
                                    PLAYBACK_CHANNELS, SAMPLE_RATE, ALLOW_SOFT_RESAMPLE,
                                    PLAYBACK_LATENCY_US);
         if (error < 0) result = {"cannot be set to 16-bit stereo at 44100 Hz", error, {0, 0}};
-        else result.written = play_song(pcm, samples, count / 2);
+        else result.written = play_song(pcm, samples, count / 2, repeat);
         snd_pcm_close(pcm);
     }
     // The library keeps its parsed configuration cached for later opens; this

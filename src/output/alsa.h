@@ -22,10 +22,15 @@ struct PlaybackResult {
     pcm_write_result written;
 };
 
+// Once, or over and over without a gap until the device fails or the
+// process is interrupted (`written` then counts the last pass).
+enum class PlaybackRepeat { once, forever };
+
 // samples: interleaved stereo 16-bit; count: number of samples (twice the
-// frames). Plays the whole song once on the device "default" and waits
-// until the device has played it out.
-PlaybackResult alsa_playback(const int16_t* samples, uint32_t count);
+// frames). Plays the whole song on the device "default" and waits until
+// the device has played it out.
+PlaybackResult alsa_playback(const int16_t* samples, uint32_t count,
+                             PlaybackRepeat repeat = PlaybackRepeat::once);
 
 // ALSA's text for an error code.
 const char* alsa_reason(int error);

@@ -205,6 +205,14 @@ void float_wave_append(FloatWave& wave, const float* samples, uint32_t count)
     wave.count += count;
 }
 
+void float_wave_keep(FloatWave& wave, uint32_t count)
+{
+    if (count >= wave.count) return;
+    const auto size = static_cast<off_t>(sizeof(float_wave_header) + 4ull * count);
+    wave.ok = wave.ok && std::fflush(wave.file) == 0 && ftruncate(fileno(wave.file), size) == 0;
+    wave.count = count;
+}
+
 int float_wave_finish(FloatWave& wave, float scale)
 {
     constexpr uint32_t PIECE = 4096;

@@ -53,6 +53,9 @@ struct FloatWave {
 // 0, or the reason the file cannot be made.
 int float_wave_open(FloatWave& wave, const char* path);
 void float_wave_append(FloatWave& wave, const float* samples, uint32_t count);
+// Keeps only the first `count` samples appended (all of them when there are
+// no more).
+void float_wave_keep(FloatWave& wave, uint32_t count);
 // Multiplies every sample by `scale` in place, writes the header and renames
 // the file into place; 0, or the reason it failed (nothing is left).
 int float_wave_finish(FloatWave& wave, float scale);

@@ -3,9 +3,12 @@ solos, mutes, shows progress on a terminal only, writes stems and plays;
 roll draws an SVG and a PNG at one pixel per tick and five per semitone."""
 import json
 import os
+import re
 import shlex
+import signal
 import struct
 import subprocess
+import time
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -20,6 +23,23 @@ BAD_PATTERN = held_channels(0, 1) + "channel 2\n  *high " + HOLD + "\n" + held_c
 MIX = "".join(f"channel {k}\n  o3 v8 @{2 * k} l8 c e g >c< {HOLD}\n" for k in range(7)) + \
     f"channel 7\n  t43 v8 o3 c8 d8 e8 f8 {HOLD}\n"
 SHORT = ("--seconds", "1.5")
+# Five bars on every channel, then the hold; tick 0 sets tempo 43, so tick 1 runs after frame 701 and every
+# later tick 603 frames after the one before.
+EXCERPT = "".join(f"channel {k}\n  o3 v8 @{2 * k} l8 {'c e g >c< b g e c ' * 5}{HOLD}\n" for k in range(7)) + \
+    f"channel 7\n  t43 v8 o3 {'c8 d8 e8 f8 ' * 10}{HOLD}\n"
+
+
+def heard_frame(tick):
+    """The first frame in which an EXCERPT tick is heard: the frame after the one it runs after."""
+    return 1 if tick == 0 else 701 + (tick - 1) * 603 + 1
+
+
+# Channel 0 plays one bar and holds from tick 128 (heard from frame 128 * 701 + 1), no effect anywhere, or
+# with an echo that feeds back 0.99 every 0.317 s on both sides at full level: far longer than 5 s.
+DRY = "".join(f"channel {k} reverb = 0 delay = 0\n  {'o3 v8 l4 c e g c' if k == 0 else 'r1'} {HOLD}\n"
+              for k in range(8))
+ECHO = "delay_preset 2 floor = 100 mix = 50\n" + DRY.replace("channel 0 reverb = 0 delay = 0", "channel 0 reverb = 0 delay = 2")
+HOLD_FRAME = 128 * 701 + 1
 # 7 note bars (c0 is never heard), 1 tie line, 2 drum hits (the tied one is no hit), 1 pattern call.
 ROLL = ("channel 0\n  o3 l4 c d & d e & g8 r8 " + HOLD + "\n"
         "channel 1\n  o2 c0 e4 *fill " + HOLD + "\n" + held_channels(2, 6) +
@@ -46,7 +66,8 @@ class Songtool(unittest.TestCase):
     def setUpClass(cls):
         cls.s = Scratch()
         for name, text in (("good.txt", GOOD), ("instrument.txt", BAD_INSTRUMENT), ("pattern.txt", BAD_PATTERN),
-                           ("mix.txt", MIX), ("roll.txt", ROLL), ("garbage.bin", bytes(range(40))),
+                           ("mix.txt", MIX), ("roll.txt", ROLL), ("excerpt.txt", EXCERPT),
+                           ("dry.txt", DRY), ("echo.txt", ECHO), ("garbage.bin", bytes(range(40))),
                            ("broken.txt", ROLL.replace("o3 l4 c", "o3 l4 c x", 1)), ("file", "not a folder")):
             cls.s.write(name, text)
 
@@ -58,8 +79,8 @@ class Songtool(unittest.TestCase):
         r = self.s.tool(*args)
         return self.assertEqual(r.returncode, 0, r.stderr) or r
 
-    def render(self, name, *options):
-        self.assertEqual(self.ok("render", "mix.txt", "-o", name, *options).stdout, "")
+    def render(self, name, *options, song="mix.txt"):
+        self.assertEqual(self.ok("render", song, "-o", name, *options).stdout, "")
         return wav_data(self.s.read(name))
 
     def test_songasm_is_songtool_asm(self):
@@ -114,6 +135,68 @@ class Songtool(unittest.TestCase):
         samples, declared = self.render("none.wav", *SHORT, "--mute", "0,1,2,3,4,5,6,7")
         self.assertEqual((len(samples), declared), (int(1.5 * 44100) * 4,) * 2)
         self.assertFalse(any(samples))
+
+    def test_solo_keeps_the_songs_level(self):
+        # Where only channel 0 sounds (no reverb carries into the others), its solo is the song itself.
+        self.assertTrue(self.render("full.wav", *SHORT, song="dry.txt") ==
+                        self.render("solo.wav", *SHORT, "--solo", "0", song="dry.txt"))
+        # In a busy song a channel alone is quieter than the song; normalised to itself it reaches full scale.
+        level = lambda data: max(abs(v) for v in struct.unpack(f"<{len(data) // 2}h", data))
+        song_level = level(self.render("song.wav", *SHORT, "--solo", "3")[0])
+        self.assertEqual(level(self.render("self.wav", *SHORT, "--solo", "3", "--normalise", "self")[0]), 32767)
+        self.assertLess(song_level, 20000)
+        self.assertGreater(song_level, 0)
+
+    def test_excerpt_is_the_span_of_the_full_render(self):
+        first, end = heard_frame(128), heard_frame(384)  # bars 2 and 4 begin at ticks 128 and 384
+        for solo in (("--solo", "3"), ()):
+            full, _ = self.render("full.wav", *solo, song="excerpt.txt")
+            excerpt, declared = self.render("bars.wav", "--from", "2", "--to", "4", *solo, "--stems", "bar-stems",
+                                            song="excerpt.txt")
+            self.assertEqual((len(excerpt), declared), (4 * (end - first),) * 2)
+            self.assertTrue(excerpt == full[4 * first:4 * end], solo)
+            self.assertNotEqual(full[4 * first - 4:4 * first], full[4 * first:4 * first + 4])  # the span's edge shows
+            self.assertEqual(len(self.s.read("bar-stems/channel-3.wav")), 58 + 8 * (end - first))
+        beat, _ = self.render("beat.wav", "--from", "2.3", "--to", "0:04.5", song="excerpt.txt")
+        self.assertTrue(beat == full[4 * heard_frame(192):4 * int(4.5 * 44100)])
+
+    def test_to_end_stops_where_the_output_goes_silent(self):
+        full, _ = self.render("dry-full.wav", song="dry.txt")
+        dry, _ = self.render("dry-end.wav", "--from", "1", "--to", "end", song="dry.txt")
+        end = 1 + len(dry) // 4  # bar 1's first tick, tick 0, runs after frame 0
+        self.assertTrue(HOLD_FRAME <= end < HOLD_FRAME + 5 * 44100, end)
+        self.assertTrue(dry == full[4:4 * end])
+        self.assertFalse(any(full[4 * end:]), "sound after the end")
+        self.assertTrue(end == HOLD_FRAME or any(dry[-4:]), "the end is later than the silence")
+        echo, _ = self.render("echo-end.wav", "--to", "end", song="echo.txt")
+        self.assertEqual(len(echo) // 4, HOLD_FRAME + 5 * 44100)  # the echo still rings: 5 s after the hold
+        self.assertTrue(any(echo[-400:]))
+
+    def test_loop_plays_the_excerpt_until_interrupted(self):
+        excerpt_bytes = 4 * (heard_frame(160) - heard_frame(128))  # beat 2.1 to 2.2
+        if os.path.exists(self.s.capture):
+            os.remove(self.s.capture)
+        # The null device takes frames as fast as they come: a file size limit keeps a runaway loop small.
+        command = " ".join(shlex.quote(a) for a in [SONGTOOL, "render", "excerpt.txt", "--from", "2", "--to", "2.2",
+                                                     "-o", "loop.wav", "--loop"])
+        p = subprocess.Popen(["bash", "-c", "ulimit -f 200000; exec " + command], cwd=self.s.dir, env=self.s.env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        try:
+            deadline = time.monotonic() + 60
+            while p.poll() is None and time.monotonic() < deadline and \
+                    (not os.path.exists(self.s.capture) or os.path.getsize(self.s.capture) <= 2 * excerpt_bytes):
+                time.sleep(0.002)
+            if p.poll() is not None:
+                self.fail(p.stderr.read())
+            p.send_signal(signal.SIGINT)
+            self.assertEqual(p.wait(timeout=10), -signal.SIGINT)
+        finally:
+            p.kill()
+            p.wait()
+        excerpt, _ = wav_data(self.s.read("loop.wav"))
+        self.assertEqual(len(excerpt), excerpt_bytes)
+        self.assertTrue(self.s.read("capture.raw")[:2 * excerpt_bytes] == excerpt + excerpt)
+        os.remove(self.s.capture)
 
     def test_progress_bar_on_a_terminal_only(self):
         command = " ".join(shlex.quote(a) for a in [SONGTOOL, "render", "mix.txt", "-o", "p.wav", *SHORT])
@@ -187,6 +270,22 @@ class Songtool(unittest.TestCase):
                  (2, ["render", *o, "--seconds", "nan"], r"--seconds: 'nan' is not a time"),
                  (2, ["render", *o, "--seconds", "1", "--frames", "5"], r"--frames or --seconds, not both"),
                  (2, ["render", *o, "--loud"], r"unexpected '--loud'"),
+                 (2, ["render", *o, "--solo", "0", "--mute", "0"], r"^songtool: render: channel 0 is both soloed and muted\n"),
+                 (2, ["render", *o, "--solo", "0,0"], r"^songtool: render: --solo: channel 0 given twice\n"),
+                 (2, ["render", *o, "--mute", "3,3"], r"^songtool: render: --mute: channel 3 given twice\n"),
+                 (2, ["render", *o, "--normalise", "peak"], r"--normalise: 'peak' is not song or self"),
+                 (2, ["render", *o, "--from", "2", "--seconds", "1"], r"an excerpt \(--from, --to\) is of the whole render"),
+                 (2, ["render", *o, "--from", "0"], r"--from: bar 0 is a pick-up, and this song has none"),
+                 (2, ["render", *o, "--from", "300"], r"--from: bar 300 is beyond the render, which ends in bar \d+"),
+                 (2, ["render", *o, "--from", "3", "--to", "2.4"], r"--from 3 is not before --to 2.4"),
+                 (2, ["render", *o, "--to", "0:00"], r"--from 0:00 is not before --to 0:00"),
+                 (2, ["render", *o, "--to", "1.5"], r"--to: '1.5' has beat 5, and a bar has beats 1 to 4"),
+                 (2, ["render", *o, "--to", "1.0"], r"--to: '1.0' has beat 0, and a bar has beats 1 to 4"),
+                 (2, ["render", *o, "--from", "end"], r"--from: end is for --to only"),
+                 (2, ["render", *o, "--to", "2:10.01"], r"--to: 2:10.01 is beyond the render's end \(2:10.00\)"),
+                 *[(2, ["render", *o, "--to", t], rf"--to: '{re.escape(t)}' is not a bar \(41\), a bar and beat \(41.3\), "
+                                                   r"a time \(1:23.5\) or end")
+                   for t in ("1:2", "1:60", "1:2x", "-3", "2.", ".3", "1:02.", "x")],
                  (1, ["render", "broken.txt", "-o", "x.wav"], r"^broken.txt:2:11: error: unexpected 'x'\n"),
                  (1, ["render", "mix.txt", "-o", "no/such/dir/x.wav", *SHORT],
                   r"songtool: could not write no/such/dir/x.wav: No such file or directory"),

@@ -31,6 +31,7 @@ bool parse_channels(const std::string& option, const std::string& text, bool (&c
             error = option + ": '" + item + "' is not a channel 0 to 7 (write them as 0,3)";
             return false;
         }
+        if (chosen[item[0] - '0']) return error = option + ": channel " + item + " given twice", false;
         chosen[item[0] - '0'] = true;
         if (comma == std::string::npos) return true;
         from = comma + 1;
@@ -67,6 +68,80 @@ bool parse_seconds(const std::string& text, uint32_t& frames, std::string& error
     return true;
 }
 
+// Only digits, from 1 to `most` of them.
+bool read_digits(const std::string& text, size_t most, uint64_t& value)
+{
+    if (text.empty() || text.size() > most) return false;
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return true;
+}
+
+// "M:SS" or "M:SS.fff" to the frame at that time, rounded down; worked in
+// whole numbers, so that "0:01.5" is frame 66150 exactly.
+bool parse_time(const std::string& text, uint64_t& frame)
+{
+    const size_t colon = text.find(':');
+    const size_t dot = text.find('.', colon);
+    const std::string whole = text.substr(colon + 1, dot == std::string::npos ? dot : dot - colon - 1);
+    uint64_t minutes = 0, seconds = 0, fraction = 0, fraction_scale = 1;
+    if (!read_digits(text.substr(0, colon), 4, minutes) || whole.size() != 2 || !read_digits(whole, 2, seconds) ||
+        seconds >= 60)
+        return false;
+    if (dot != std::string::npos) {
+        const std::string digits = text.substr(dot + 1);
+        if (!read_digits(digits, 9, fraction)) return false;
+        for (size_t i = 0; i < digits.size(); ++i) fraction_scale *= 10;
+    }
+    frame = (minutes * 60 + seconds) * SAMPLE_RATE + fraction * SAMPLE_RATE / fraction_scale;
+    return true;
+}
+
+// "41" or "41.3".
+bool parse_bar(const std::string& text, SongPoint& point)
+{
+    const size_t dot = text.find('.');
+    uint64_t bar = 0, beat = 0;
+    if (!read_digits(text.substr(0, dot), 6, bar)) return false;
+    if (dot != std::string::npos && !read_digits(text.substr(dot + 1), 1, beat)) return false;
+    point.kind = SongPoint::Kind::bar;
+    point.bar = static_cast<uint32_t>(bar);
+    point.beat = static_cast<uint32_t>(beat);
+    return true;
+}
+
+// The first frame in which a bar or time is heard; false when it lies
+// beyond the render.
+bool point_frame(const std::string& option, const SongPoint& point, const SongTimeline& timeline,
+                 uint64_t& frame, std::string& error)
+{
+    if (point.kind == SongPoint::Kind::time) {
+        frame = point.frame;
+        if (frame <= SONG_FRAMES) return true;
+        return error = option + ": " + point.text + " is beyond the render's end (" + clock_time(SONG_FRAMES) + ")",
+               false;
+    }
+    if (point.bar == 0 && timeline.pickup == 0)
+        return error = option + ": bar 0 is a pick-up, and this song has none", false;
+    // A beat counts as bar_position counts it: a pick-up is the end of bar
+    // 0, so a pick-up of two beats holds beats 3 and 4.
+    const int64_t tick = point.beat == 0 ? static_cast<int64_t>(bar_first_tick(timeline, point.bar))
+                                         : int64_t{timeline.pickup} + (int64_t{point.bar} - 1) * TICKS_PER_BAR +
+                                               int64_t{point.beat - 1} * TICKS_PER_BEAT;
+    if (tick < 0)
+        return error = option + ": bar " + point.text + " is before the pick-up, which begins at " + bar_text(timeline, 0),
+               false;
+    if (tick >= timeline.ticks)
+        return error = option + ": bar " + point.text + " is beyond the render, which ends in " +
+                       bar_text(timeline, timeline.ticks - 1),
+               false;
+    frame = tick_heard_frame(timeline, static_cast<uint32_t>(tick));
+    return true;
+}
+
 // A folder for the stems, made if it is not there yet.
 bool make_stems_dir(const std::string& dir, std::ostream& err)
 {
@@ -84,30 +159,42 @@ struct RenderRun {
     FloatWave stems[CHANNEL_COUNT];
     bool stem_wanted[CHANNEL_COUNT] = {};
     ProgressBar bar;
+    // The part of the bar the mix under way fills, and what it is for.
+    double mix_start = 0.0, mix_share = 1.0;
+    std::string mix_purpose;
 };
 
-// Shares of the whole job: the eight channels, then the equaliser's tail,
-// then normalising and writing.
+// Shares of a mix: the eight channels, then the equaliser's tail, then
+// normalising and writing.
 constexpr double CHANNELS_SHARE = 0.9, EQUALISER_SHARE = 0.05;
+
+void show_mix_stage(RenderRun& run, const std::string& stage, double part)
+{
+    run.bar.show(run.mix_purpose + stage, run.mix_start + run.mix_share * part);
+}
 
 void on_mix_progress(void* context, MixStage stage, int k, uint32_t done, uint32_t total)
 {
     auto& run = *static_cast<RenderRun*>(context);
     const double part = total == 0 ? 1.0 : static_cast<double>(done) / total;
     if (stage == MixStage::equaliser) {
-        run.bar.show("equaliser", CHANNELS_SHARE + EQUALISER_SHARE * part);
+        show_mix_stage(run, "equaliser", CHANNELS_SHARE + EQUALISER_SHARE * part);
         return;
     }
     std::string name = "channel " + std::to_string(k) + ": render";
     if (channel_has_delay(run.sounds, k)) name += ", delay";
     if (channel_has_reverb(run.sounds, k)) name += ", reverb";
-    run.bar.show(name, CHANNELS_SHARE * (k + part) / CHANNEL_COUNT);
+    show_mix_stage(run, name, CHANNELS_SHARE * (k + part) / CHANNEL_COUNT);
 }
 
-void on_channel_block(void* context, int k, uint32_t, const float* samples, uint32_t length)
+// A stem holds the span's frames only.
+void on_channel_block(void* context, int k, uint32_t at, const float* samples, uint32_t length)
 {
     auto& run = *static_cast<RenderRun*>(context);
-    if (run.stem_wanted[k]) float_wave_append(run.stems[k], samples, length);
+    if (!run.stem_wanted[k]) return;
+    const uint32_t from = std::max(at, 2 * run.request.span.first);
+    const uint32_t to = std::min(at + length, 2 * run.request.span.end);
+    if (from < to) float_wave_append(run.stems[k], samples + (from - at), to - from);
 }
 
 // "songtool: could not write PATH: REASON" on `err`; false when there was
@@ -134,19 +221,121 @@ void discard_stems(RenderRun& run)
     for (FloatWave& stem : run.stems) float_wave_discard(stem);
 }
 
-// Every stem times the master's normalisation, in full-scale floats: a
-// 16-bit sample s becomes s / 32768.
-bool finish_stems(RenderRun& run, float peak, std::ostream& err)
+// Every stem, cut to `count` samples, times the master's normalisation, in
+// full-scale floats: a 16-bit sample s becomes s / 32768.
+bool finish_stems(RenderRun& run, float peak, uint32_t count, std::ostream& err)
 {
     const float scale = peak == 0.0f ? 0.0f : 32767.0f / peak / 32768.0f;
     bool ok = true;
-    for (int k = 0; k < CHANNEL_COUNT; ++k)
-        if (run.stem_wanted[k])
-            ok = written(float_wave_finish(run.stems[k], scale), run.stems[k].path, err) && ok;
+    for (int k = 0; k < CHANNEL_COUNT; ++k) {
+        if (!run.stem_wanted[k]) continue;
+        float_wave_keep(run.stems[k], count);
+        ok = written(float_wave_finish(run.stems[k], scale), run.stems[k].path, err) && ok;
+    }
     return ok;
 }
 
+// The channels `in_master` names mixed into `mix`, feeding the stems when
+// `with_stems`; false after reporting why the mix could not be made.
+bool mix_song(RenderRun& run, const std::vector<uint8_t>& block, const bool (&in_master)[CHANNEL_COUNT],
+              bool with_stems, MasterMix& mix, std::ostream& err)
+{
+    MixOptions options{block.data(), &run.sounds};
+    options.frames = run.request.frames;
+    std::copy(std::begin(in_master), std::end(in_master), options.in_master);
+    options.observe = with_stems ? on_channel_block : nullptr;
+    options.progress = on_mix_progress;
+    options.context = &run;
+    Fault fault;
+    if (mix_channels(options, mix, fault)) return true;
+    err << PROGRAM << ": " << fault.message << '\n';
+    return false;
+}
+
+bool leaves_a_channel_out(const RenderRequest& request)
+{
+    return std::find(std::begin(request.in_master), std::end(request.in_master), false) !=
+           std::end(request.in_master);
+}
+
+// The whole song's peak, from a mix of every channel before the chosen
+// one, which fills the second half of the bar.
+bool song_level_peak(RenderRun& run, const std::vector<uint8_t>& block, float& peak, std::ostream& err)
+{
+    constexpr bool every_channel[CHANNEL_COUNT] = {true, true, true, true, true, true, true, true};
+    run.mix_purpose = "song level, ";
+    run.mix_share = 0.5;
+    MasterMix full{};
+    if (!mix_song(run, block, every_channel, false, full, err)) return false;
+    peak = full.peak;
+    mix_release(full);
+    run.mix_purpose.clear();
+    run.mix_start = 0.5;
+    return true;
+}
+
+// The frame after the last one in which a sample is not 0.
+uint32_t silent_from(const int16_t* song, uint32_t samples)
+{
+    uint32_t i = samples;
+    while (i > 0 && song[i - 1] == 0) --i;
+    return (i + 1) / 2;
+}
+
+uint32_t span_end(const RenderSpan& span, const int16_t* song, uint32_t samples)
+{
+    if (span.earliest_end == span.end) return span.end;
+    return std::clamp(silent_from(song, samples), span.earliest_end, span.end);
+}
+
+constexpr uint32_t END_TAIL_FRAMES = 5 * SAMPLE_RATE;  // --to end: the effects' tail at most
+
 }  // namespace
+
+bool parse_song_point(const std::string& option, const std::string& text, SongPoint& point, std::string& error)
+{
+    point.text = text;
+    const bool to = option == "--to";
+    if (text == "end" && !to) return error = option + ": end is for --to only", false;
+    if (text == "end" && to) point.kind = SongPoint::Kind::end;
+    else if (text.find(':') != std::string::npos) point.kind = SongPoint::Kind::time;
+    if (point.kind == SongPoint::Kind::end ||
+        (point.kind == SongPoint::Kind::time ? parse_time(text, point.frame) : parse_bar(text, point))) {
+        const bool beat_given = text.find('.') != std::string::npos;
+        if (point.kind != SongPoint::Kind::bar || !beat_given || (point.beat >= 1 && point.beat <= 4)) return true;
+        return error = option + ": '" + text + "' has beat " + std::to_string(point.beat) +
+                       ", and a bar has beats 1 to 4",
+               false;
+    }
+    error = option + ": '" + text + "' is not a bar (41), a bar and beat (41.3), a time (1:23.5)" +
+            (to ? " or end" : "");
+    return false;
+}
+
+bool wants_excerpt(const RenderRequest& request)
+{
+    return request.from.kind != SongPoint::Kind::none || request.to.kind != SongPoint::Kind::none;
+}
+
+bool excerpt_span(const RenderRequest& r, const SongTimeline& timeline, RenderSpan& span, std::string& error)
+{
+    uint64_t first = 0, end = r.frames, earliest_end = r.frames;
+    if (r.from.kind != SongPoint::Kind::none && !point_frame("--from", r.from, timeline, first, error)) return false;
+    uint32_t hold_tick = 0;
+    if (r.to.kind == SongPoint::Kind::end && song_end_tick(timeline, hold_tick)) {
+        earliest_end = std::min<uint64_t>(tick_heard_frame(timeline, hold_tick), r.frames);
+        end = std::min<uint64_t>(earliest_end + END_TAIL_FRAMES, r.frames);
+    } else if (r.to.kind == SongPoint::Kind::bar || r.to.kind == SongPoint::Kind::time) {
+        if (!point_frame("--to", r.to, timeline, end, error)) return false;
+        earliest_end = end = std::min<uint64_t>(end, r.frames);
+    }
+    if (first >= earliest_end)
+        return error = "--from " + (r.from.text.empty() ? "0:00" : r.from.text) + " is not before --to " +
+                       (r.to.text.empty() ? "the render's end" : r.to.text),
+               false;
+    span = {static_cast<uint32_t>(first), static_cast<uint32_t>(end), static_cast<uint32_t>(earliest_end)};
+    return true;
+}
 
 bool parse_render_arguments(const std::vector<std::string>& args, RenderRequest& r, std::string& error)
 {
@@ -156,8 +345,9 @@ bool parse_render_arguments(const std::vector<std::string>& args, RenderRequest&
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool takes_value = a == "-o" || a == "--solo" || a == "--mute" || a == "--frames" ||
-                                 a == "--seconds" || a == "--stems";
-        if (takes_value || a == "--play") {
+                                 a == "--seconds" || a == "--stems" || a == "--normalise" || a == "--from" ||
+                                 a == "--to";
+        if (takes_value || a == "--play" || a == "--loop") {
             if (std::find(seen.begin(), seen.end(), a) != seen.end()) return error = a + " given twice", false;
             seen.push_back(a);
         }
@@ -172,49 +362,64 @@ bool parse_render_arguments(const std::vector<std::string>& args, RenderRequest&
             length_given = true;
             ok = a == "--frames" ? parse_frames(args[++i], r.frames, error)
                                  : parse_seconds(args[++i], r.frames, error);
-        } else if (a == "--play") r.play = true;
+        } else if (a == "--normalise") {
+            const std::string& level = args[++i];
+            if (level != "song" && level != "self")
+                return error = "--normalise: '" + level + "' is not song or self", false;
+            r.normalise = level == "song" ? Normalise::song : Normalise::self;
+        } else if (a == "--from") ok = parse_song_point(a, args[++i], r.from, error);
+        else if (a == "--to") ok = parse_song_point(a, args[++i], r.to, error);
+        else if (a == "--play") r.play = true;
+        else if (a == "--loop") r.play = r.loop = true;
         else if (r.song.empty() && !a.empty() && a[0] != '-') r.song = a;
         else return error = "unexpected '" + a + "'", false;
         if (!ok) return false;
     }
     if (r.song.empty()) return error = "no SONG given", false;
     if (r.output.empty() && !r.play) return error = "render needs -o OUT.wav, --play or both", false;
-    for (int k = 0; k < CHANNEL_COUNT; ++k) r.in_master[k] = (!soloed || solo[k]) && !mute[k];
+    if (length_given && wants_excerpt(r))
+        return error = "an excerpt (--from, --to) is of the whole render: leave out --frames and --seconds", false;
+    for (int k = 0; k < CHANNEL_COUNT; ++k) {
+        if (solo[k] && mute[k])
+            return error = "channel " + std::to_string(k) + " is both soloed and muted", false;
+        r.in_master[k] = (!soloed || solo[k]) && !mute[k];
+    }
+    r.span = {0, r.frames, r.frames};
     return true;
 }
 
 int render_song(const std::vector<uint8_t>& block, const Sounds& sounds, const RenderRequest& request,
                 std::ostream& err)
 {
-    RenderRun run{request, sounds, {}, {}, ProgressBar(request.show_progress, stderr)};
-    if (!request.stems_dir.empty() && (!make_stems_dir(request.stems_dir, err) || !open_stems(run, err))) {
+    RenderRun run{request, sounds, {}, {}, ProgressBar(request.show_progress, stderr), 0.0, 1.0, {}};
+    const bool with_stems = !request.stems_dir.empty();
+    if (with_stems && (!make_stems_dir(request.stems_dir, err) || !open_stems(run, err))) {
         discard_stems(run);
         return EXIT_FAILURE;
     }
 
-    MixOptions options{block.data(), &sounds};
-    options.frames = request.frames;
-    std::copy(std::begin(request.in_master), std::end(request.in_master), options.in_master);
-    options.observe = request.stems_dir.empty() ? nullptr : on_channel_block;
-    options.progress = on_mix_progress;
-    options.context = &run;
+    const bool song_level = request.normalise == Normalise::song && leaves_a_channel_out(request);
+    float song_peak = 0.0f;
     MasterMix mix{};
-    Fault fault;
-    if (!mix_channels(options, mix, fault)) {
+    if ((song_level && !song_level_peak(run, block, song_peak, err)) ||
+        !mix_song(run, block, request.in_master, with_stems, mix, err)) {
         run.bar.finish();
         discard_stems(run);
-        err << PROGRAM << ": " << fault.message << '\n';
         return EXIT_FAILURE;
     }
 
+    const float peak = song_level ? song_peak : mix.peak;
     const uint32_t samples = 2 * request.frames;
-    run.bar.show("writing", CHANNELS_SHARE + EQUALISER_SHARE);
-    const int16_t* song = master_to_song(mix.samples, samples, mix.peak);
+    show_mix_stage(run, "writing", CHANNELS_SHARE + EQUALISER_SHARE);
+    const int16_t* song = master_to_song(mix.samples, samples, peak);
+    const int16_t* excerpt = song + 2 * std::size_t{request.span.first};
+    const uint32_t count = 2 * (span_end(request.span, song, samples) - request.span.first);
     bool ok = request.output.empty() ||
-              written(wave_write_pcm(request.output.c_str(), song, samples), request.output, err);
-    if (!request.stems_dir.empty()) ok = ok ? finish_stems(run, mix.peak, err) : (discard_stems(run), false);
+              written(wave_write_pcm(request.output.c_str(), excerpt, count), request.output, err);
+    if (with_stems) ok = ok ? finish_stems(run, peak, count, err) : (discard_stems(run), false);
     run.bar.finish();
-    if (ok && request.play) play_and_report(song, samples);
+    if (ok && request.play)
+        play_and_report(excerpt, count, request.loop ? PlaybackRepeat::forever : PlaybackRepeat::once);
     mix_release(mix);
     return ok ? EXIT_SUCCESS : EXIT_FAILURE;
 }

@@ -36,10 +36,13 @@ constexpr CommandUsage COMMAND_USAGES[] = {
     {"sounds", "songtool sounds SONG [--json]          the song's instruments, mix, presets and\n"
                "                                              equaliser, with what they mean in time\n"},
     {"roll", "songtool roll SONG -o ROLL.svg|.png    draw the song as a piano roll\n"},
-    {"render", "songtool render SONG -o OUT.wav [--play] [--solo 0,3] [--mute 7]\n"
-               "                       [--frames N | --seconds S] [--stems DIR]\n"
+    {"render", "songtool render SONG -o OUT.wav [--play | --loop] [--solo 0,3] [--mute 7]\n"
+               "                       [--normalise song|self] [--stems DIR]\n"
+               "                       [--frames N | --seconds S | --from A --to B]\n"
                "                                              render as songrender would (--stems: a\n"
-               "                                              32-bit float DIR/channel-K.wav per channel)\n"},
+               "                                              32-bit float DIR/channel-K.wav per channel;\n"
+               "                                              A, B: bar 41, bar and beat 41.3, time 1:23.5,\n"
+               "                                              B also end; --loop: play until Ctrl-C)\n"},
     {"--version", "songtool --version                     print the version\n"},
     {"help", "songtool help | --help | -h             print this text; after a command (asm --help)\n"
              "                                              print that command's part of it\n"},
@@ -135,6 +138,11 @@ int render(const std::vector<std::string>& args, std::ostream& err)
     if (!load_song(request.song, song, err)) return EXIT_USAGE;
     report_findings(song.findings, err);
     if (has_errors(song.findings)) return EXIT_INVALID;
+    if (wants_excerpt(request)) {
+        const SongTimeline timeline = song_timeline(song.block.data(), song.block.size(), song.marks);
+        if (!excerpt_span(request, timeline, request.span, error))
+            return err << "songtool: render: " << error << '\n' << usage(), EXIT_USAGE;
+    }
     request.show_progress = isatty(STDERR_FILENO) == 1;
     return render_song(song.block, song.sounds.sounds, request, err);
 }
