@@ -328,11 +328,12 @@ class Warnings(unittest.TestCase):
         self.assertRegex(r.stdout, r"^early.txt: valid song")
         [f] = json.loads(self.s.tool("check", "early.txt", "--json").stdout)
         self.assertEqual((f["severity"], f["rule"], f["line"], f["column"]), ("warning", "bar-check", 2, 15))
-        for command in (("check", "early.txt"), ("asm", "early.txt", "-o", "early.bin")):
+        for command in (("check", "early.txt"), ("asm", "early.txt", "-o", "early.bin"),
+                        ("render", "early.txt", "-o", "early.wav", "--frames", "100")):
             r = self.s.tool(*command, "--werror")
             self.assertEqual(r.returncode, 1, command)
             self.assertIn("early.txt:2:15: error: ", r.stderr)
-        self.assertFalse(os.path.exists(self.s.path("early.bin")))
+        self.assertFalse(os.path.exists(self.s.path("early.bin")) or os.path.exists(self.s.path("early.wav")))
         r = self.s.tool("asm", "early.txt", "-o", "early.bin")
         self.assertEqual((r.returncode, os.path.exists(self.s.path("early.bin"))), (0, True))
         self.assertIn("warning:", r.stderr)

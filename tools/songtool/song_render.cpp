@@ -347,7 +347,7 @@ bool parse_render_arguments(const std::vector<std::string>& args, RenderRequest&
         const bool takes_value = a == "-o" || a == "--solo" || a == "--mute" || a == "--frames" ||
                                  a == "--seconds" || a == "--stems" || a == "--normalise" || a == "--from" ||
                                  a == "--to";
-        if (takes_value || a == "--play" || a == "--loop") {
+        if (takes_value || a == "--play" || a == "--loop" || a == "--werror") {
             if (std::find(seen.begin(), seen.end(), a) != seen.end()) return error = a + " given twice", false;
             seen.push_back(a);
         }
@@ -371,6 +371,7 @@ bool parse_render_arguments(const std::vector<std::string>& args, RenderRequest&
         else if (a == "--to") ok = parse_song_point(a, args[++i], r.to, error);
         else if (a == "--play") r.play = true;
         else if (a == "--loop") r.play = r.loop = true;
+        else if (a == "--werror") r.werror = true;
         else if (r.song.empty() && !a.empty() && a[0] != '-') r.song = a;
         else return error = "unexpected '" + a + "'", false;
         if (!ok) return false;

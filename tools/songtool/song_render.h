@@ -42,6 +42,7 @@ struct RenderRequest {
     RenderSpan span;     // all the frames, until excerpt_span sets it
     bool play = false;
     bool loop = false;   // plays over and over until interrupted (implies play)
+    bool werror = false;  // the song's warnings stop the render
     bool show_progress = false;  // a progress bar on standard error
 };
 

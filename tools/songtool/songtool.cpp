@@ -37,7 +37,7 @@ constexpr CommandUsage COMMAND_USAGES[] = {
                "                                              equaliser, with what they mean in time\n"},
     {"roll", "songtool roll SONG -o ROLL.svg|.png    draw the song as a piano roll\n"},
     {"render", "songtool render SONG -o OUT.wav [--play | --loop] [--solo 0,3] [--mute 7]\n"
-               "                       [--normalise song|self] [--stems DIR]\n"
+               "                       [--normalise song|self] [--stems DIR] [--werror]\n"
                "                       [--frames N | --seconds S | --from A --to B]\n"
                "                                              render as songrender would (--stems: a\n"
                "                                              32-bit float DIR/channel-K.wav per channel;\n"
@@ -136,8 +136,9 @@ int render(const std::vector<std::string>& args, std::ostream& err)
         return err << "songtool: render: " << error << '\n' << usage(), EXIT_USAGE;
     LoadedSong song;
     if (!load_song(request.song, song, err)) return EXIT_USAGE;
+    const bool valid = settle_findings(song.findings, request.werror);
     report_findings(song.findings, err);
-    if (has_errors(song.findings)) return EXIT_INVALID;
+    if (!valid) return EXIT_INVALID;
     if (wants_excerpt(request)) {
         const SongTimeline timeline = song_timeline(song.block.data(), song.block.size(), song.marks);
         if (!excerpt_span(request, timeline, request.span, error))
