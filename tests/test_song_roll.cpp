@@ -102,11 +102,9 @@ std::vector<std::string> labels(const std::string& svg, const std::string& role)
 
 std::string drawn_svg(const Roll& roll, const std::string& title)
 {
-    const std::string path = ::testing::TempDir() + "song_roll_labels.svg";
-    std::string error;
-    EXPECT_TRUE(draw_roll(roll, title, path, error)) << error;
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string svg, error;
+    EXPECT_TRUE(draw_roll(roll, title, RollFormat::svg, svg, error)) << error;
+    return svg;
 }
 
 // Bar 1 starts after the pick-up; every call keeps its label, even three at one tick; the legend

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/timeline.h"
+#include "output/draft.h"
 
 namespace {
 
@@ -47,58 +48,6 @@ bool write_samples(std::FILE* file, const T* samples, uint32_t count)
     }
 }
 
-// Permissions a plain fopen(path, "w") would have given the file.
-mode_t default_file_mode()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-std::string folder_of(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-// A file under a temporary name in the folder of `path`, opened for
-// reading and writing; null (errno set) if it cannot be made.
-std::FILE* open_draft(const char* path, std::string& temp)
-{
-    temp = folder_of(path) + "/.output.wav.XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return nullptr;
-    fchmod(fd, default_file_mode());
-    std::FILE* file = fdopen(fd, "w+b");
-    if (file == nullptr) {
-        const int error = errno;
-        close(fd);
-        unlink(temp.c_str());
-        errno = error;
-    }
-    return file;
-}
-
-// Flushes the draft to the disk and renames it to `path` if everything
-// written so far went through (`ok`), or removes it. Returns 0 or the
-// reason it failed (an errno value).
-int commit_draft(std::FILE* file, const std::string& temp, const char* path, bool ok)
-{
-    ok = ok && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    int error = errno;
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && std::rename(temp.c_str(), path) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (ok) return 0;
-    unlink(temp.c_str());
-    return error != 0 ? error : EIO;
-}
-
 // Header of a stereo file at the song's rate: fmt_size 16 and PCM, or 18
 // with the extension size 0 for other formats (which also need a fact chunk).
 void fill_header(wave_header& h, uint32_t fmt_size, uint16_t format, uint16_t bits,
@@ -131,15 +80,14 @@ wave_header pcm_wave_header(uint32_t count)
 
 int wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, WaveProgress progress)
 {
-    std::string temp;
-    std::FILE* file = open_draft(path, temp);
-    if (file == nullptr) return errno;
+    Draft draft;
+    if (const int error = draft_open(draft, path)) return error;
     errno = 0;
     const wave_header header = pcm_wave_header(count);
-    bool ok = std::fwrite(&header, sizeof header, 1, file) == 1;
+    bool ok = std::fwrite(&header, sizeof header, 1, draft.file) == 1;
     if (progress.writing_samples != nullptr) progress.writing_samples(progress.context);
-    ok = ok && write_samples(file, samples, count);
-    return commit_draft(file, temp, path, ok);
+    ok = ok && write_samples(draft.file, samples, count);
+    return draft_commit(draft, ok);
 }
 
 namespace {
@@ -190,18 +138,16 @@ float_wave_header float_header(uint32_t count)
 int float_wave_open(FloatWave& wave, const char* path)
 {
     wave = FloatWave{};
-    wave.path = path;
-    wave.file = open_draft(path, wave.temp);
-    if (wave.file == nullptr) return errno;
+    if (const int error = draft_open(wave.draft, path)) return error;
     const float_wave_header placeholder{};
     errno = 0;
-    wave.ok = std::fwrite(&placeholder, sizeof placeholder, 1, wave.file) == 1;
+    wave.ok = std::fwrite(&placeholder, sizeof placeholder, 1, wave.draft.file) == 1;
     return 0;
 }
 
 void float_wave_append(FloatWave& wave, const float* samples, uint32_t count)
 {
-    wave.ok = wave.ok && write_samples(wave.file, samples, count);
+    wave.ok = wave.ok && write_samples(wave.draft.file, samples, count);
     wave.count += count;
 }
 
@@ -209,7 +155,7 @@ void float_wave_keep(FloatWave& wave, uint32_t count)
 {
     if (count >= wave.count) return;
     const auto size = static_cast<off_t>(sizeof(float_wave_header) + 4ull * count);
-    wave.ok = wave.ok && std::fflush(wave.file) == 0 && ftruncate(fileno(wave.file), size) == 0;
+    wave.ok = wave.ok && std::fflush(wave.draft.file) == 0 && ftruncate(fileno(wave.draft.file), size) == 0;
     wave.count = count;
 }
 
@@ -218,28 +164,20 @@ int float_wave_finish(FloatWave& wave, float scale)
     constexpr uint32_t PIECE = 4096;
     float piece[PIECE];
     const long data_start = static_cast<long>(sizeof(float_wave_header));
-    bool ok = wave.ok && std::fflush(wave.file) == 0;
+    bool ok = wave.ok && std::fflush(wave.draft.file) == 0;
     for (uint32_t done = 0; ok && done < wave.count;) {
         const uint32_t n = std::min(wave.count - done, PIECE);
         const long at = data_start + 4L * done;
-        ok = std::fseek(wave.file, at, SEEK_SET) == 0 && std::fread(piece, 4, n, wave.file) == n;
+        ok = std::fseek(wave.draft.file, at, SEEK_SET) == 0 && std::fread(piece, 4, n, wave.draft.file) == n;
         for (uint32_t i = 0; ok && i < n; ++i)
             piece[i] = little_endian(little_endian(piece[i]) * scale);
-        ok = ok && std::fseek(wave.file, at, SEEK_SET) == 0 && std::fwrite(piece, 4, n, wave.file) == n;
+        ok = ok && std::fseek(wave.draft.file, at, SEEK_SET) == 0 && std::fwrite(piece, 4, n, wave.draft.file) == n;
         done += n;
     }
     const float_wave_header header = float_header(wave.count);
-    ok = ok && std::fseek(wave.file, 0, SEEK_SET) == 0 &&
-         std::fwrite(&header, sizeof header, 1, wave.file) == 1;
-    const int error = commit_draft(wave.file, wave.temp, wave.path.c_str(), ok);
-    wave.file = nullptr;
-    return error;
+    ok = ok && std::fseek(wave.draft.file, 0, SEEK_SET) == 0 &&
+         std::fwrite(&header, sizeof header, 1, wave.draft.file) == 1;
+    return draft_commit(wave.draft, ok);
 }
 
-void float_wave_discard(FloatWave& wave)
-{
-    if (wave.file == nullptr) return;
-    std::fclose(wave.file);
-    unlink(wave.temp.c_str());
-    wave.file = nullptr;
-}
+void float_wave_discard(FloatWave& wave) { draft_discard(wave.draft); }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "output/draft.h"
+
 #pragma pack(push, 1)
 struct wave_header {
     char riff_id[4];           // "RIFF"
@@ -35,17 +37,15 @@ struct WaveProgress {
     void* context = nullptr;
 };
 
-// Writes the header and `count` interleaved samples to `path`. The file is
-// written under a temporary name in the same folder and renamed into place
-// only when complete, so a failed write never leaves a truncated or
-// half-replaced file. Returns 0, or the reason (an errno value).
+// Writes the header and `count` interleaved samples to `path`, whole or not
+// at all (a draft, see output/draft.h). Returns 0, or the reason (an errno
+// value).
 int wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, WaveProgress progress = {});
 
 // A stereo 32-bit float file (format 3, with a fact chunk) built while its
 // samples stream in, under a temporary name until float_wave_finish.
 struct FloatWave {
-    std::FILE* file = nullptr;
-    std::string temp, path;
+    Draft draft;
     uint32_t count = 0;  // samples appended
     bool ok = false;     // every write so far went through
 };

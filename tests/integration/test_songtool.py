@@ -6,13 +6,16 @@ import os
 import re
 import shlex
 import signal
+import stat
+import signal
 import struct
 import subprocess
+import time
 import time
 import unittest
 import xml.etree.ElementTree as ET
 
-from harness import HOLD, SONGASM, SONGTOOL, Scratch, held_channels
+from harness import HOLD, SONG_FRAMES, SONGASM, SONGTOOL, Scratch, held_channels
 
 GOOD = "channel 0\n  o3 c4 " + HOLD + "\n" + held_channels(1, 7)
 # Instrument 20 is channel 0's first event, right after the 112-byte offset table.
@@ -379,3 +382,64 @@ class Reading(unittest.TestCase):
                 r = subprocess.run([SONGTOOL, *command], stdout=full, stderr=subprocess.PIPE, text=True, timeout=20)
             self.assertEqual((r.returncode, r.stderr),
                              (1, "songtool: cannot write standard output: No space left on device\n"), command)
+
+
+class WholeFiles(unittest.TestCase):
+    """A file is written whole or not at all; a device is written in place; a song is never overwritten."""
+
+    def setUp(self):
+        self.s = Scratch()
+        self.s.write("song.txt", MIX)
+
+    def tearDown(self):
+        self.s.cleanup()
+
+    def leftovers(self):
+        return [n for n in os.listdir(self.s.dir) if n.startswith(".")]
+
+    def test_a_failed_write_keeps_the_earlier_file(self):
+        embedded = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "data", "song.txt")
+        for name, command in (("out.bin", ("asm", embedded)), ("out.cpp", ("asm", embedded, "--cpp")),  # 4,993 bytes and more
+                              ("out.svg", ("roll", "song.txt")), ("out.wav", ("render", "song.txt"))):
+            earlier = b"an earlier file " * 400  # 6,400 bytes, over the 4 KiB limit below
+            self.s.write(name, earlier)
+            line = " ".join(shlex.quote(a) for a in (SONGTOOL, *command, "-o", self.s.path(name)))
+            r = subprocess.run(["bash", "-c", f"ulimit -f 4; {line}"], cwd=self.s.dir, capture_output=True, text=True,
+                               timeout=120)
+            self.assertEqual(r.returncode, 1, (command, r.stderr))
+            self.assertTrue(r.stderr.endswith(f"could not write {self.s.path(name)}: File too large\n"), r.stderr)
+            self.assertEqual(self.s.read(name), earlier, command)
+            self.assertEqual(self.leftovers(), [], command)
+
+    def test_devices_are_written_in_place(self):
+        for command in (("asm", "song.txt"), ("render", "song.txt", "--frames", "1000")):
+            r = self.s.tool(*command, "-o", "/dev/null")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            r = self.s.tool(*command, "-o", "/dev/full")
+            self.assertEqual((r.returncode, r.stderr.splitlines()[-1]),
+                             (1, "songtool: could not write /dev/full: No space left on device"))
+        self.assertTrue(stat.S_ISCHR(os.stat("/dev/null").st_mode) and stat.S_ISCHR(os.stat("/dev/full").st_mode))
+
+    def test_the_song_itself_is_refused_as_output(self):
+        for command in ("asm", "roll", "render"):
+            r = self.s.tool(command, "song.txt", "-o", "./song.txt")
+            self.assertEqual((r.returncode, r.stderr),
+                             (2, f"songtool: {command}: -o ./song.txt is the song song.txt itself\n"))
+            self.assertEqual(self.s.read("song.txt"), MIX.encode())
+
+    def test_a_signal_while_rendering_leaves_no_draft(self):
+        earlier = b"an earlier render"
+        self.s.write("out.wav", earlier)
+        for delay in (0.3, 0.5, 0.7, 0.9):  # before, during and after the file's write
+            p = subprocess.Popen([SONGTOOL, "render", "song.txt", "-o", "out.wav"], cwd=self.s.dir,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(delay)
+            p.send_signal(signal.SIGTERM)
+            status = p.wait(timeout=60)
+            self.assertEqual(self.leftovers(), [], delay)
+            if status != 0:
+                self.assertEqual(status, -signal.SIGTERM)
+                self.assertEqual(self.s.read("out.wav"), earlier)
+            else:  # finished before the signal: the whole new file
+                self.assertEqual(wav_data(self.s.read("out.wav"))[1], 4 * SONG_FRAMES)
+                self.s.write("out.wav", earlier)

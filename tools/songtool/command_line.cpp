@@ -12,6 +12,7 @@
 #include <iterator>
 #include <ostream>
 
+#include "output/draft.h"
 #include "song_asm.h"
 #include "sounds_cpp.h"
 
@@ -92,8 +93,17 @@ bool settle_findings(std::vector<Finding>& findings, bool werror)
     return !has_errors(findings);
 }
 
+bool writes_over_song(const std::string& command, const std::string& song, const std::string& output,
+                      std::ostream& err)
+{
+    if (!same_file(song.c_str(), output.c_str())) return false;
+    err << "songtool: " << command << ": -o " << output << " is the song " << song << " itself\n";
+    return true;
+}
+
 int assemble_command(const Arguments& a, std::ostream& err)
 {
+    if (writes_over_song("asm", a.song, a.output, err)) return EXIT_USAGE;
     std::string source;
     std::string reason;
     if (!read_file(a.song, source, reason))
@@ -105,10 +115,9 @@ int assemble_command(const Arguments& a, std::ostream& err)
     const bool valid = settle_findings(findings, has_flag(a, "--werror"));
     report_findings(findings, err);
     if (!valid) return EXIT_INVALID;
-    std::ofstream out(a.output, std::ios::binary);
-    if (has_flag(a, "--cpp")) out << cpp_source(block, sounds, a.song);
-    else out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
-    out.close();
-    if (!out) return err << "songtool: cannot write " << a.output << '\n', EXIT_USAGE;
+    const std::string bytes = has_flag(a, "--cpp") ? cpp_source(block, sounds, a.song)
+                                                   : std::string(block.begin(), block.end());
+    if (const int error = write_file_whole(a.output.c_str(), bytes.data(), bytes.size()))
+        return err << "songtool: could not write " << a.output << ": " << std::strerror(error) << '\n', EXIT_FAILED;
     return 0;
 }

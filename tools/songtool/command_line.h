@@ -10,6 +10,7 @@
 #include "song_findings.h"
 
 constexpr int EXIT_INVALID = 1;  // invalid song data
+constexpr int EXIT_FAILED = 1;   // a file that cannot be written
 constexpr int EXIT_USAGE = 2;    // a usage error or a file that cannot be read or written
 
 // Songs are under 64 KiB as blocks; their text stays far below this.
@@ -38,6 +39,11 @@ void report_findings(const std::vector<Finding>& findings, std::ostream& err);
 // Whether the song may go on: true unless a finding is an error, after
 // `--werror` (werror) has made every warning one.
 bool settle_findings(std::vector<Finding>& findings, bool werror);
+
+// True, after saying so, when `output` is the file `song` (however
+// spelled): a command never writes over its own song.
+bool writes_over_song(const std::string& command, const std::string& song, const std::string& output,
+                      std::ostream& err);
 
 // `asm SONG.txt -o OUT [--cpp] [--werror]`: assembles the notation in
 // a.song and writes the block to a.output, as C++ source defining tarq_data

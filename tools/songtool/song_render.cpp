@@ -230,7 +230,7 @@ bool finish_stems(RenderRun& run, float peak, uint32_t count, std::ostream& err)
     for (int k = 0; k < CHANNEL_COUNT; ++k) {
         if (!run.stem_wanted[k]) continue;
         float_wave_keep(run.stems[k], count);
-        ok = written(float_wave_finish(run.stems[k], scale), run.stems[k].path, err) && ok;
+        ok = written(float_wave_finish(run.stems[k], scale), run.stems[k].draft.path, err) && ok;
     }
     return ok;
 }

@@ -56,9 +56,13 @@ uint32_t counted_bars(const Roll& roll);
 // check_song. Leaves the voice and song state as the run left it.
 Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds = default_sounds);
 
-// Draws the roll, headed by `title` and its bar count, into `path`: SVG if it ends in ".svg", PNG if ".png".
-// False with a message in `error` otherwise or if the file cannot be
-// written. Scale: one pixel per tick (128 per bar), 5 per semitone, whole
-// octaves from c.
-bool draw_roll(const Roll& roll, const std::string& title, const std::string& path,
+enum class RollFormat { svg, png };
+// The format a file name asks for (".svg" or ".png"); false for others.
+bool roll_format_of(const std::string& path, RollFormat& format);
+
+// Draws the roll, headed by `title` and its bar count, as the bytes of an
+// SVG or PNG file in `picture`. False with a message in `error` if it
+// cannot be drawn (a PNG too large). Scale: one pixel per tick (128 per
+// bar), 5 per semitone, whole octaves from c.
+bool draw_roll(const Roll& roll, const std::string& title, RollFormat format, std::string& picture,
                std::string& error);

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <fstream>
 #include <set>
 
 #include "base/timeline.h"
@@ -337,10 +336,8 @@ bool add_classes(std::string& svg, const std::vector<Item>& items)
     return k == items.size();
 }
 
-bool write_svg(const std::vector<Item>& items, const Layout& l, const std::string& path,
-               std::string& error)
+bool draw_svg(const std::vector<Item>& items, const Layout& l, std::string& svg, std::string& error)
 {
-    std::string svg;
     cairo_surface_t* surface =
         cairo_svg_surface_create_for_stream(append_to_string, &svg, l.width, l.height);
     cairo_t* cr = cairo_create(surface);
@@ -357,15 +354,10 @@ bool write_svg(const std::vector<Item>& items, const Layout& l, const std::strin
         error = "cairo's SVG does not match the shapes drawn";
         return false;
     }
-    std::ofstream out(path, std::ios::binary);
-    out << svg;
-    out.close();
-    if (!out) error = "cannot write " + path;
-    return static_cast<bool>(out);
+    return true;
 }
 
-bool write_png(const std::vector<Item>& items, const Layout& l, const std::string& path,
-               std::string& error)
+bool draw_png(const std::vector<Item>& items, const Layout& l, std::string& png, std::string& error)
 {
     const int w = static_cast<int>(l.width), h = static_cast<int>(l.height);
     if (w > PNG_MAX_SIDE || h > PNG_MAX_SIDE) {
@@ -378,9 +370,9 @@ bool write_png(const std::vector<Item>& items, const Layout& l, const std::strin
     cairo_t* cr = cairo_create(surface);
     draw_items(cr, items);
     cairo_destroy(cr);
-    const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
+    const cairo_status_t status = cairo_surface_write_to_png_stream(surface, append_to_string, &png);
     cairo_surface_destroy(surface);
-    if (status != CAIRO_STATUS_SUCCESS) error = "cannot write " + path;
+    if (status != CAIRO_STATUS_SUCCESS) error = std::string("cairo failed: ") + cairo_status_to_string(status);
     return status == CAIRO_STATUS_SUCCESS;
 }
 
@@ -391,23 +383,26 @@ bool ends_with(const std::string& text, const std::string& tail)
 
 }  // namespace
 
-bool draw_roll(const Roll& roll, const std::string& title, const std::string& path,
+bool roll_format_of(const std::string& path, RollFormat& format)
+{
+    if (ends_with(path, ".svg")) format = RollFormat::svg;
+    else if (ends_with(path, ".png")) format = RollFormat::png;
+    else return false;
+    return true;
+}
+
+bool draw_roll(const Roll& roll, const std::string& title, RollFormat format, std::string& picture,
                std::string& error)
 {
-    const bool svg = ends_with(path, ".svg"), png = ends_with(path, ".png");
-    if (!svg && !png) {
-        error = "the roll's file must end in .svg or .png: " + path;
-        return false;
-    }
     const Layout layout = lay_out(roll);
     const uint32_t bars = counted_bars(roll);
     const std::vector<Item> items =
         roll_items(roll, layout, title + ", " + std::to_string(bars) + (bars == 1 ? " bar" : " bars"));
-    const bool written =
-        svg ? write_svg(items, layout, path, error) : write_png(items, layout, path, error);
+    const bool drawn = format == RollFormat::svg ? draw_svg(items, layout, picture, error)
+                                                 : draw_png(items, layout, picture, error);
     // Give back the font caches cairo and fontconfig keep for the process,
     // so a leak checker sees a clean exit.
     cairo_debug_reset_static_data();
     FcFini();
-    return written;
+    return drawn;
 }

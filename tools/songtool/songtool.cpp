@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ostream>
 
 #include "command_line.h"
+#include "output/draft.h"
 #include "song_asm.h"
 #include "song_check.h"
 #include "song_disasm.h"
@@ -134,6 +136,7 @@ int render(const std::vector<std::string>& args, std::ostream& err)
     std::string error;
     if (!parse_render_arguments(args, request, error))
         return err << "songtool: render: " << error << '\n' << usage(), EXIT_USAGE;
+    if (!request.output.empty() && writes_over_song("render", request.song, request.output, err)) return EXIT_USAGE;
     LoadedSong song;
     if (!load_song(request.song, song, err)) return EXIT_USAGE;
     const bool valid = settle_findings(song.findings, request.werror);
@@ -148,14 +151,26 @@ int render(const std::vector<std::string>& args, std::ostream& err)
     return render_song(song.block, song.sounds.sounds, request, err);
 }
 
+// The whole of `bytes` as `path`: 0, or 1 after saying why not.
+int written(const std::string& path, const std::string& bytes, std::ostream& err)
+{
+    const int error = write_file_whole(path.c_str(), bytes.data(), bytes.size());
+    if (error != 0) err << "songtool: could not write " << path << ": " << std::strerror(error) << '\n';
+    return error == 0 ? 0 : EXIT_FAILED;
+}
+
 int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
 {
     Roll r = observe_roll(song.block.data(), song.block.size(), song.sounds.sounds);
     r.channel_names = song.sounds.channel_names;
     r.pickup = song.marks.pickup;
-    std::string error;
-    if (!draw_roll(r, a.song, a.output, error)) return err << "songtool: " << error << '\n', EXIT_USAGE;
-    return 0;
+    if (writes_over_song("roll", a.song, a.output, err)) return EXIT_USAGE;
+    RollFormat format;
+    if (!roll_format_of(a.output, format))
+        return err << "songtool: the roll's file must end in .svg or .png: " << a.output << '\n', EXIT_USAGE;
+    std::string picture, error;
+    if (!draw_roll(r, a.song, format, picture, error)) return err << "songtool: " << error << '\n', EXIT_USAGE;
+    return written(a.output, picture, err);
 }
 
 }  // namespace
