@@ -2,12 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "song_findings.h"
 #include "song_roll.h"
 #include "song_test_songs.h"
+#include "tests/file_contents.h"
 
 namespace {
 
@@ -105,8 +104,7 @@ std::string drawn_svg(const Roll& roll, const std::string& title)
     const std::string path = ::testing::TempDir() + "song_roll_labels.svg";
     std::string error;
     EXPECT_TRUE(draw_roll(roll, title, path, error)) << error;
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return file_contents<std::string>(path);
 }
 
 // Bar 1 starts after the pick-up; every call keeps its label, even three at one tick; the legend

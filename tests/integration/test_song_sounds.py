@@ -17,7 +17,7 @@ REPO = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)),
 GOLDEN_OUTPUT = "22bdde81ccbc6aeca7c41772702f9ae795e0a21f44d17f68ae786c569b06e5c9"
 SOUNDS = ("instrument 5 bright sample_1_l = 2 stereo_mix = 80  ; a brighter lead\n"
           "  env_vol_length = 60\n"
-          "delay_preset 1 feedback = 50\n")
+          "delay_preset 1 feedback = 50\neq 0 lowpass_mix = 0.5 lowpass_cutoff = 3000\n")
 SONG = (SOUNDS + "channel 0 lead gain = 120 reverb = 0 delay = 1\n  t43 o3 v8 @bright l8 c e g >c< " + HOLD + "\n" +
         held_channels(1, 7))
 
@@ -45,7 +45,7 @@ class SongSounds(unittest.TestCase):
         self.assertEqual([(f["line"], f["column"], f["offset"], f["rule"], f["message"]) for f in json.loads(r.stdout)],
                          [(1, 60, None, "sound-value", "phase 300 is outside 0..255"),
                           (3, 27, None, "runaway-echo", "feedback 120 above 100 makes the echo grow without bound"),
-                          (4, 27, None, "sound-field",
+                          (5, 27, None, "sound-field",
                            "unknown field echo in channel 0 (its fields: gain reverb delay)")])
         r = self.s.tool("render", "bad.txt", "-o", "bad.wav")
         self.assertEqual(r.returncode, 1)
@@ -72,6 +72,7 @@ class SongSounds(unittest.TestCase):
         cpp = self.s.read("song.cpp").decode()
         self.assertIn("{2, 10, 6, 3, 10, 0, 60, 0, 0, 0, 14, 1, 0, 200, 80, 0},  // 5 bright\n", cpp)
         self.assertIn("{140, 50, 20, 1, 8},", cpp)
+        self.assertIn("0.5f, 3000.0f, 0.2f, 200000.0f,", cpp)
 
     def test_embedded_song_over_the_defaults_file_is_songrenders_output(self):
         self.ok("check", os.path.join(REPO, "data", "song.txt"))
