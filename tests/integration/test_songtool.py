@@ -137,15 +137,10 @@ class Songtool(unittest.TestCase):
         self.assertFalse(any(samples))
 
     def test_solo_keeps_the_songs_level(self):
-        # Where only channel 0 sounds (no reverb carries into the others), its solo is the song itself.
+        # Where only channel 0 sounds (no reverb carries into the others), its solo is the song itself; a busy
+        # song's solo at the song's level or its own is SongRender.SoloIsTheChannelsShareAtTheSongsLevel's.
         self.assertTrue(self.render("full.wav", *SHORT, song="dry.txt") ==
                         self.render("solo.wav", *SHORT, "--solo", "0", song="dry.txt"))
-        # In a busy song a channel alone is quieter than the song; normalised to itself it reaches full scale.
-        level = lambda data: max(abs(v) for v in struct.unpack(f"<{len(data) // 2}h", data))
-        song_level = level(self.render("song.wav", *SHORT, "--solo", "3")[0])
-        self.assertEqual(level(self.render("self.wav", *SHORT, "--solo", "3", "--normalise", "self")[0]), 32767)
-        self.assertLess(song_level, 20000)
-        self.assertGreater(song_level, 0)
 
     def test_excerpt_is_the_span_of_the_full_render(self):
         first, end = heard_frame(128), heard_frame(384)  # bars 2 and 4 begin at ticks 128 and 384
@@ -303,10 +298,6 @@ class Songtool(unittest.TestCase):
         self.assertFalse({"x.wav", "x.svg"} & set(os.listdir(self.s.dir)))
 
 
-if __name__ == "__main__":
-    unittest.main()
-
-
 class Warnings(unittest.TestCase):
     """Warnings leave the status 0 unless --werror; info gives the timeline."""
 
@@ -379,3 +370,7 @@ class Reading(unittest.TestCase):
                 r = subprocess.run([SONGTOOL, *command], stdout=full, stderr=subprocess.PIPE, text=True, timeout=20)
             self.assertEqual((r.returncode, r.stderr),
                              (1, "songtool: cannot write standard output: No space left on device\n"), command)
+
+
+if __name__ == "__main__":
+    unittest.main()
