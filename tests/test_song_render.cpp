@@ -18,6 +18,7 @@
 #include "render_progress.h"
 #include "song_render.h"
 #include "data/tables.h"
+#include "tests/file_contents.h"
 #include "tests/reference.h"
 #include "song_asm.h"
 #include "songtool.h"
@@ -28,12 +29,6 @@ namespace {
 
 constexpr uint32_t FRAMES = 2 * SAMPLE_RATE;  // several blocks, and the effects' tails
 constexpr uint32_t SAMPLES = 2 * FRAMES;
-
-std::vector<uint8_t> read_file(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 class SongRender : public ::testing::Test {
 protected:
@@ -104,7 +99,7 @@ TEST_F(SongRender, StemsSumToTheMasterBeforeTheEqualiserScaledAsTheFile)
 
     std::vector<double> sum(SAMPLES, 0.0), magnitude(SAMPLES, 0.0);
     for (int k = 0; k < CHANNEL_COUNT; ++k) {
-        const std::vector<uint8_t> bytes = read_file(dir / "stems" / ("channel-" + std::to_string(k) + ".wav"));
+        const std::vector<uint8_t> bytes = file_contents(dir / "stems" / ("channel-" + std::to_string(k) + ".wav"));
         ASSERT_EQ(bytes.size(), 58u + 4u * SAMPLES) << "float stem, channel " << k;  // fmt with extension, fact
         std::vector<float> stem(SAMPLES);
         std::memcpy(stem.data(), bytes.data() + 58, 4u * SAMPLES);
@@ -205,7 +200,7 @@ TEST_F(SongRender, SoloIsTheChannelsShareAtTheSongsLevel)
         std::vector<float> scaled = share;
         std::vector<int16_t> expected(SAMPLES);
         normalise_to_16_bits(scaled.data(), expected.data(), SAMPLES, peak);
-        const std::vector<uint8_t> bytes = read_file(dir / "solo.wav");
+        const std::vector<uint8_t> bytes = file_contents(dir / "solo.wav");
         ASSERT_EQ(bytes.size(), 44u + 2u * SAMPLES);
         EXPECT_EQ(std::memcmp(bytes.data() + 44, expected.data(), 2u * SAMPLES), 0) << level;
     }

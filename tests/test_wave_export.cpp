@@ -7,21 +7,15 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "base/timeline.h"
 #include "output/wave.h"
+#include "tests/file_contents.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<uint8_t> read_file(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 uint32_t le32(const std::vector<uint8_t>& b, std::size_t at)
 {
@@ -70,7 +64,7 @@ TEST_F(WaveExport, ReplacesAnyFileWithTheSong)
     ASSERT_EQ(export_quietly(path), 0);
     EXPECT_EQ(out, "");
     EXPECT_EQ(progress_calls, 1);
-    const auto bytes = read_file(path);
+    const auto bytes = file_contents(path);
     ASSERT_EQ(bytes.size(), 22932044u);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
     EXPECT_EQ(le32(bytes, 4), bytes.size() - 8);

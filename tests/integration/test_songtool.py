@@ -140,15 +140,10 @@ class Songtool(unittest.TestCase):
         self.assertFalse(any(samples))
 
     def test_solo_keeps_the_songs_level(self):
-        # Where only channel 0 sounds (no reverb carries into the others), its solo is the song itself.
+        # Where only channel 0 sounds (no reverb carries into the others), its solo is the song itself; a busy
+        # song's solo at the song's level or its own is SongRender.SoloIsTheChannelsShareAtTheSongsLevel's.
         self.assertTrue(self.render("full.wav", *SHORT, song="dry.txt") ==
                         self.render("solo.wav", *SHORT, "--solo", "0", song="dry.txt"))
-        # In a busy song a channel alone is quieter than the song; normalised to itself it reaches full scale.
-        level = lambda data: max(abs(v) for v in struct.unpack(f"<{len(data) // 2}h", data))
-        song_level = level(self.render("song.wav", *SHORT, "--solo", "3")[0])
-        self.assertEqual(level(self.render("self.wav", *SHORT, "--solo", "3", "--normalise", "self")[0]), 32767)
-        self.assertLess(song_level, 20000)
-        self.assertGreater(song_level, 0)
 
     def test_excerpt_is_the_span_of_the_full_render(self):
         first, end = heard_frame(128), heard_frame(384)  # bars 2 and 4 begin at ticks 128 and 384
@@ -295,7 +290,8 @@ class Songtool(unittest.TestCase):
                  (1, ["render", *o, "--stems", "file", *SHORT], r"songtool: cannot make the stems folder file: File exists"),
                  (2, ["roll", "roll.txt"], r"^songtool: roll: -o ROLL\.svg\|\.png is missing\nusage: songtool"),
                  (2, ["roll", "roll.txt", "-o", "roll.jpg"], r"must end in \.svg or \.png"),
-                 (2, ["roll", "roll.txt", "-o", "no/such/dir/roll.png"], r"songtool: cannot write no/such/dir/roll.png"),
+                 (1, ["roll", "roll.txt", "-o", "no/such/dir/roll.png"],
+                  r"songtool: could not write no/such/dir/roll.png: No such file or directory"),
                  (1, ["roll", "garbage.bin", "-o", "x.svg"],
                   r"^garbage.bin: error: song, offset 0x0000: block of 40 bytes is shorter")]
         for status, args, pattern in cases:
@@ -304,10 +300,6 @@ class Songtool(unittest.TestCase):
                 self.assertEqual((r.returncode, r.stdout), (status, ""), r.stderr)
                 self.assertRegex(r.stderr, pattern)
         self.assertFalse({"x.wav", "x.svg"} & set(os.listdir(self.s.dir)))
-
-
-if __name__ == "__main__":
-    unittest.main()
 
 
 class Warnings(unittest.TestCase):
@@ -443,3 +435,7 @@ class WholeFiles(unittest.TestCase):
             else:  # finished before the signal: the whole new file
                 self.assertEqual(wav_data(self.s.read("out.wav"))[1], 4 * SONG_FRAMES)
                 self.s.write("out.wav", earlier)
+
+
+if __name__ == "__main__":
+    unittest.main()
