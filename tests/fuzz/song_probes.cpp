@@ -37,18 +37,21 @@ struct PlayWatch {
     std::array<std::unordered_set<uint32_t>, CHANNEL_COUNT> read_this_tick;
 };
 
+[[noreturn]] void broken_play(int c, uint16_t pos, const std::string& what)
+{
+    throw BrokenPlay{"channel " + std::to_string(c) + " at offset " + std::to_string(pos) + " " + what};
+}
+
 void watch_event(void* context, const Tarq& t, int c, uint16_t pos)
 {
     PlayWatch& watch = *static_cast<PlayWatch*>(context);
-    const std::string where = "channel " + std::to_string(c) + " at offset " + std::to_string(pos);
-    if (pos >= watch.size)
-        throw BrokenPlay{where + " reads outside the block of " + std::to_string(watch.size) + " bytes"};
+    if (pos >= watch.size) broken_play(c, pos, "reads outside the block of " + std::to_string(watch.size) + " bytes");
     if (t.loops_active[c] > TARQ_LOOP_LEVELS)
-        throw BrokenPlay{where + " has " + std::to_string(t.loops_active[c]) + " loops open"};
+        broken_play(c, pos, "has " + std::to_string(t.loops_active[c]) + " loops open");
     // Checked data takes time on every way back to an event, so a second
     // read in one tick is a channel that would never leave the tick.
     if (!watch.read_this_tick[c].insert(uint32_t{pos} << 16 | t.pointer_location[c]).second)
-        throw BrokenPlay{where + " reads the same event twice in one tick"};
+        broken_play(c, pos, "reads the same event twice in one tick");
 }
 
 void next_tick(PlayWatch& watch)
