@@ -30,7 +30,6 @@ constexpr double ROOM_SCALE = 0.28;
 // frames of one signal or line, or one frame of a side's three combs, lane 3
 // idle at zero.
 typedef float Lanes __attribute__((vector_size(16)));
-typedef int32_t LaneOrder __attribute__((vector_size(16)));
 constexpr uint32_t GROUP = 4;
 
 inline Lanes splat(float x) { return Lanes{x, x, x, x}; }
@@ -48,10 +47,10 @@ inline Lanes splat(float x) { return Lanes{x, x, x, x}; }
     std::memcpy(to, &v, count * sizeof(float));
 }
 
-inline Lanes interleave_low(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{0, 4, 1, 5}); }
-inline Lanes interleave_high(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{2, 6, 3, 7}); }
-inline Lanes low_halves(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{0, 1, 4, 5}); }
-inline Lanes high_halves(Lanes a, Lanes b) { return __builtin_shuffle(a, b, LaneOrder{2, 3, 6, 7}); }
+inline Lanes interleave_low(Lanes a, Lanes b) { return __builtin_shufflevector(a, b, 0, 4, 1, 5); }
+inline Lanes interleave_high(Lanes a, Lanes b) { return __builtin_shufflevector(a, b, 2, 6, 3, 7); }
+inline Lanes low_halves(Lanes a, Lanes b) { return __builtin_shufflevector(a, b, 0, 1, 4, 5); }
+inline Lanes high_halves(Lanes a, Lanes b) { return __builtin_shufflevector(a, b, 2, 3, 6, 7); }
 
 // Rows of three lines' four frames to four frames of three combs, and back.
 inline void rows_to_frames(const Lanes row[3], Lanes frame[GROUP])
@@ -159,8 +158,8 @@ void point_at_positions(Reverb& v, ReverbLanes& r)
     float* const at = block + 2 * t;
     const Lanes low = load_lanes(at, std::min(2 * frames, GROUP));
     const Lanes high = load_lanes(at + GROUP, 2 * frames - std::min(2 * frames, GROUP));
-    const Lanes dry_left = __builtin_shuffle(low, high, LaneOrder{0, 2, 4, 6});
-    const Lanes dry_right = __builtin_shuffle(low, high, LaneOrder{1, 3, 5, 7});
+    const Lanes dry_left = __builtin_shufflevector(low, high, 0, 2, 4, 6);
+    const Lanes dry_right = __builtin_shufflevector(low, high, 1, 3, 5, 7);
     const Lanes input = (dry_left + dry_right) * s.gain;
     Lanes left = side_frames(s.left_side, t, input, frames);
     Lanes right = side_frames(s.right_side, t, input, frames);

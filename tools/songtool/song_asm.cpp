@@ -9,7 +9,6 @@
 #include <map>
 #include <limits>
 #include <optional>
-#include <ranges>
 #include <span>
 #include <string_view>
 
@@ -812,13 +811,21 @@ struct Assembler {
 
     // ---- finishing ----
 
+    // In the map's order, which picks the nearest name among equals.
+    std::vector<std::string> pattern_names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& [name, number] : pattern_numbers) names.push_back(name);
+        return names;
+    }
+
     void resolve_calls()
     {
         for (const CallFixup& call : calls) {
             const auto found = pattern_numbers.find(call.name);
             if (found == pattern_numbers.end())
                 error(call.loc, "unknown pattern " + call.name +
-                                    did_you_mean(call.name, std::views::keys(pattern_numbers)));
+                                    did_you_mean(call.name, pattern_names()));
             else
                 block[call.operand_at] = static_cast<uint8_t>(found->second);
         }
