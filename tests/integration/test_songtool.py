@@ -15,7 +15,7 @@ import time
 import unittest
 import xml.etree.ElementTree as ET
 
-from harness import HOLD, SONG_FRAMES, SONGASM, SONGTOOL, Scratch, held_channels
+from harness import HOLD, SANITIZED, SONG_FRAMES, SONGASM, SONGTOOL, Scratch, held_channels
 
 GOOD = "channel 0\n  o3 c4 " + HOLD + "\n" + held_channels(1, 7)
 # Instrument 20 is channel 0's first event, right after the 112-byte offset table.
@@ -436,6 +436,37 @@ class WholeFiles(unittest.TestCase):
                 self.assertEqual(wav_data(self.s.read("out.wav"))[1], 4 * SONG_FRAMES)
                 self.s.write("out.wav", earlier)
 
+
+
+class Pathological(unittest.TestCase):
+    """A valid song of a few hundred bytes at its worst: a tick every frame, a note every tick on every
+    channel, loops of 65,536 inside loops of 65,536. Every command finishes within 1 GB and a minute (in the
+    optimised build; the sanitized builds, several times slower, render 5 s of it and are not timed)."""
+
+    def test_every_command_is_bounded(self):
+        s = Scratch()
+        try:
+            notes = "".join(f"channel {c}\n  {'t0 ' if c == 0 else ''}o3 v8 [ [ [ c128 d128 ]0 ]0 ]0 {HOLD}\n"
+                            for c in range(8))
+            s.write("worst.txt", notes + "pattern spare\n  [ [ e128 ]0 ]0\n")
+            limit = "" if SANITIZED else "ulimit -v 1000000;"  # the sanitizers reserve more address space
+            length = ["--seconds", "5"] if SANITIZED else []
+            stderr = {}
+            for command in (("check", "worst.txt"), ("info", "worst.txt", "--json"), ("sounds", "worst.txt"),
+                            ("disasm", "worst.txt"), ("asm", "worst.txt", "-o", "worst.bin"),
+                            ("roll", "worst.txt", "-o", "worst.svg"), ("roll", "worst.txt", "-o", "worst.png"),
+                            ("render", "worst.txt", "-o", "worst.wav", *length)):
+                line = " ".join(shlex.quote(a) for a in (SONGTOOL, *command))
+                start = time.monotonic()
+                r = subprocess.run(["bash", "-c", f"{limit} {line} >/dev/null"], cwd=s.dir, capture_output=True,
+                                   text=True, timeout=600)
+                self.assertEqual(r.returncode, 0, (command, r.stderr[-500:]))
+                if not SANITIZED:
+                    self.assertLess(time.monotonic() - start, 60, command)
+                stderr[command[-1]] = r.stderr
+            self.assertIn("songtool: roll: drawn up to tick", stderr["worst.svg"])  # and says it is cut
+        finally:
+            s.cleanup()
 
 if __name__ == "__main__":
     unittest.main()

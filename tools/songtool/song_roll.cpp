@@ -104,12 +104,15 @@ Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds)
     t.tarq_event_context = &watch;
     const TarqListeners nobody;
     uint32_t ticks = 0;
-    for (uint32_t frame = 0; frame < SONG_FRAMES; ++frame) {
+    for (uint32_t frame = 0; frame < SONG_FRAMES && !roll.cut; ++frame) {
         const bool ticks_now = t.tick_counter == 0;
         tarq(t, nobody);
         if (ticks_now) watch.tick = ++ticks;
+        roll.cut = ticks >= ROLL_MAX_TICKS ||
+                   roll.notes.size() + roll.hits.size() + roll.calls.size() + roll.tempos.size() >= ROLL_MAX_EVENTS;
     }
     roll.end_tick = roll_length(timeline, ticks);
+    roll.cut = roll.cut && roll.end_tick == ticks;  // cut before it would have ended
     for (int c = 0; c < CHANNEL_COUNT; ++c) close_note(watch, c);
     // Drop what lies past the end, and notes replaced within their own tick
     // (length 0), which are never heard.

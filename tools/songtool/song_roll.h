@@ -11,6 +11,10 @@
 
 constexpr uint32_t ROLL_TICKS_PER_BAR = 128;  // a whole note
 constexpr uint32_t ROLL_TICKS_PER_BEAT = 32;  // a quarter note
+// What a picture can show: beyond these the roll is cut (a pathological song
+// could otherwise ask for millions of shapes).
+constexpr uint32_t ROLL_MAX_TICKS = 512 * ROLL_TICKS_PER_BAR;
+constexpr size_t ROLL_MAX_EVENTS = 200000;
 
 struct RollNote {
     int channel;
@@ -42,6 +46,7 @@ struct Roll {
     std::vector<RollCall> calls;
     std::array<int64_t, CHANNEL_COUNT> hold_tick;  // -1: no closing hold reached
     uint32_t end_tick = 0;                         // the roll covers ticks 0 .. end_tick-1
+    bool cut = false;  // the song goes on past end_tick, beyond what a picture can show
     uint32_t pickup = 0;  // ticks before bar 1 (the pick-up, bar 0, is not counted)
     std::array<std::string, CHANNEL_COUNT> channel_names;  // for the legend; empty: none
 };

@@ -170,6 +170,9 @@ int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
         return err << "songtool: the roll's file must end in .svg or .png: " << a.output << '\n', EXIT_USAGE;
     std::string picture, error;
     if (!draw_roll(r, a.song, format, picture, error)) return err << "songtool: " << error << '\n', EXIT_USAGE;
+    if (r.cut)
+        err << "songtool: roll: drawn up to tick " << r.end_tick << " only: a roll shows at most "
+            << ROLL_MAX_TICKS / ROLL_TICKS_PER_BAR << " bars and " << ROLL_MAX_EVENTS << " notes, hits and marks\n";
     return written(a.output, picture, err);
 }
 
