@@ -345,20 +345,7 @@ const uint16_t sample_index[DRUM_SAMPLE_COUNT + 1] = {
     0, 669, 725, 1643, 2225, 2318, 3213, 3468, 3874, 4449, 4990,
 };
 
-const char* const drum_sample_names[DRUM_SAMPLE_COUNT] = {
-    "kick",
-    "rim click",
-    "snare",
-    "clap",
-    "tick (tight closed hi-hat)",
-    "open hi-hat",
-    "closed hi-hat",
-    "high tom",
-    "low tom",
-    "mid tom",
-};
-
-const char* const drum_sample_short_names[DRUM_SAMPLE_COUNT] = {
+const char drum_sample_names[DRUM_SAMPLE_COUNT][DRUM_NAME_SIZE] = {
     "kick",
     "rim",
     "snare",

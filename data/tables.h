@@ -21,9 +21,10 @@ constexpr int DRUM_SAMPLE_COUNT = 10;
 constexpr int DRUM_PCM_LENGTH = 4990;
 extern const int8_t wavetable[DRUM_PCM_LENGTH];
 extern const uint16_t sample_index[DRUM_SAMPLE_COUNT + 1];
-// What each sample sounds like, and a short form for narrow labels.
-extern const char* const drum_sample_names[DRUM_SAMPLE_COUNT];
-extern const char* const drum_sample_short_names[DRUM_SAMPLE_COUNT];
+// Each sample's name, short enough for the roll's lanes (the generated
+// file's header describes them in full).
+constexpr int DRUM_NAME_SIZE = 16;
+extern const char drum_sample_names[DRUM_SAMPLE_COUNT][DRUM_NAME_SIZE];
 
 // A song's sounds: its instrument bank, the channels' mix and the effect
 // presets. Each song may bring its own; the defaults are the embedded

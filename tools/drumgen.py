@@ -199,12 +199,14 @@ def main():
     print("const uint16_t sample_index[DRUM_SAMPLE_COUNT + 1] = {")
     print("    " + ", ".join(str(v) for v in starts) + ",")
     print("};")
-    for table, names in (("drum_sample_names", NAMES), ("drum_sample_short_names", SHORT_NAMES)):
-        print()
-        print(f"const char* const {table}[DRUM_SAMPLE_COUNT] = {{")
-        for name in names:
-            print(f'    "{name}",')
-        print("};")
+    # The lane labels, as characters rather than pointers: read-only data
+    # that needs no relocation.
+    assert all(len(name) < 16 for name in SHORT_NAMES), "a name outgrows DRUM_NAME_SIZE"
+    print()
+    print("const char drum_sample_names[DRUM_SAMPLE_COUNT][DRUM_NAME_SIZE] = {")
+    for name in SHORT_NAMES:
+        print(f'    "{name}",')
+    print("};")
 
 
 if __name__ == "__main__":

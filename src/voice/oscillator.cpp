@@ -1,6 +1,5 @@
 #include "voice/oscillator.h"
 
-#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -32,16 +31,15 @@ int16_t osc_morph(int8_t a, int8_t b, uint8_t mix)
 
 namespace {
 
-// The pan law's gains for every panning: a bake needs them each time, and
-// there are only 256 pannings.
-PanGains pan_gains_of(int8_t panning)
+// The pan law's gains at the oscillator's panning, worked out again only
+// when the panning has changed since the last bake.
+PanGains pan_gains_of(Oscillator& osc)
 {
-    static const auto table = [] {
-        std::array<PanGains, 256> gains{};
-        for (int p = -128; p < 128; ++p) gains[static_cast<uint8_t>(p)] = osc_pan_gains(static_cast<int8_t>(p));
-        return gains;
-    }();
-    return table[static_cast<uint8_t>(panning)];
+    if (osc.osc_gains_panning != osc.osc_panning) {
+        osc.osc_gains = osc_pan_gains(osc.osc_panning);
+        osc.osc_gains_panning = osc.osc_panning;
+    }
+    return osc.osc_gains;
 }
 
 // Truncation toward zero, keeping the low 16 bits. The song's format
@@ -97,7 +95,7 @@ void update_wavetable(Oscillator& osc, int8_t sample_1_l, int8_t sample_2_l, int
         std::memset(osc.osc_wavetable, 0, sizeof osc.osc_wavetable);
         return;
     }
-    const PanGains gains = pan_gains_of(osc.osc_panning);
+    const PanGains gains = pan_gains_of(osc);
     const double keep = 1.0 - static_cast<double>(stereo_mix);
     const float* scaled_left = scaled_side(osc.osc_morphed[0], sample_1_l, sample_2_l, 0, mix);
     const float* scaled_right = scaled_side(osc.osc_morphed[1], sample_1_r, sample_2_r, phase, mix);

@@ -22,6 +22,14 @@ struct MorphedSide {
     float scaled[OSC_TABLE_LENGTH] = {};
 };
 
+// Left and right gains of the pan law for a panning in percent.
+constexpr int16_t PAN_GAINS_NONE = INT16_MIN;  // outside every panning
+struct PanGains {
+    float left;
+    float right;
+};
+PanGains osc_pan_gains(int8_t panning);
+
 struct Oscillator {
     uint32_t osc_accumulator = 0;
     uint16_t osc_pitch = 0;         // phase increment per frame
@@ -36,6 +44,10 @@ struct Oscillator {
     float osc_volume = 0.0f;
     float osc_stereo_mix = 0.0f;
     int8_t osc_panning = 0;  // percent, -100 left .. 100 right, as the song last set it
+    // The pan law's gains for the panning of the last bake, kept since the
+    // panning seldom changes and a sine and cosine are dear; no panning yet.
+    int16_t osc_gains_panning = PAN_GAINS_NONE;
+    PanGains osc_gains = {0.0f, 0.0f};
     MorphedSide osc_morphed[2];  // left, right
 };
 
@@ -48,12 +60,6 @@ void update_wavetable(Oscillator& osc, int8_t sample_1_l, int8_t sample_2_l, int
 // Rebakes the table from the oscillator's own current settings.
 void osc_rebake(Oscillator& osc);
 
-// Left and right gains of the pan law for a panning in percent.
-struct PanGains {
-    float left;
-    float right;
-};
-PanGains osc_pan_gains(int8_t panning);
 
 // The morph between two wave samples for a mix in percent (up to 255):
 // a + (b - a) * mix / 100, truncated toward zero.

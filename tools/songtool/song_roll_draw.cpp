@@ -164,7 +164,7 @@ void add_background(const Roll& roll, const Layout& l, std::vector<Item>& items)
     }
     for (int s : l.samples)
         items.push_back({Shape::text, "drum-label", INK, 4, l.lane_y(s) + LANE_PX - 1, 0, 0,
-                         drum_sample_short_names[s]});
+                         drum_sample_names[s]});
 }
 
 // Tempo changes in their strip above the grid, a tempo label left out where
