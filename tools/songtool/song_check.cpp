@@ -366,6 +366,21 @@ bool decode_stream(const uint8_t* block, size_t size, uint32_t start, Stream& st
     return false;
 }
 
+ChannelStreams channel_streams(const uint8_t* block, size_t size, int channel)
+{
+    ChannelStreams streams;
+    decode_stream(block, size, song_table_entry(block, static_cast<unsigned>(channel)), streams.own);
+    std::set<int> called;
+    for (const StreamEvent& se : streams.own.events)
+        if (se.event.op == Op::pattern_call) called.insert(se.event.operand);
+    for (const int p : called) {
+        streams.patterns.push_back({p, {}});
+        decode_stream(block, size, song_table_entry(block, CHANNEL_COUNT + static_cast<unsigned>(p)),
+                      streams.patterns.back().second);
+    }
+    return streams;
+}
+
 std::vector<SongError> check_song(const uint8_t* block, size_t size)
 {
     if (size < SONG_HEADER_SIZE)

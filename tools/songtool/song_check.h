@@ -49,3 +49,11 @@ struct Stream {
 // Decodes the stream starting at `start`; false if it has an undefined byte
 // or runs off the block before its `end`.
 bool decode_stream(const uint8_t* block, size_t size, uint32_t start, Stream& stream);
+
+// What a channel plays: its own stream, then the body of each pattern it
+// calls (once each, by number). The block must pass check_song.
+struct ChannelStreams {
+    Stream own;
+    std::vector<std::pair<int, Stream>> patterns;
+};
+ChannelStreams channel_streams(const uint8_t* block, size_t size, int channel);

@@ -39,18 +39,11 @@ void note_uses(const Stream& stream, std::set<int>& instruments, ChannelUse& use
 
 ChannelUse channel_use(const uint8_t* block, size_t size, int c)
 {
-    const uint16_t start = song_table_entry(block, static_cast<unsigned>(c));
-    Stream stream;
-    decode_stream(block, size, start, stream);
+    const ChannelStreams streams = channel_streams(block, size, c);
     ChannelUse use;
-    use.bytes = stream.end_pos + 1 - start;
-    note_uses(stream, use.instruments, use);
-    const std::set<int> called = use.patterns;
-    for (int p : called) {
-        Stream body;
-        decode_stream(block, size, song_table_entry(block, CHANNEL_COUNT + p), body);
-        note_uses(body, use.pattern_instruments, use);
-    }
+    use.bytes = streams.own.end_pos + 1 - song_table_entry(block, static_cast<unsigned>(c));
+    note_uses(streams.own, use.instruments, use);
+    for (const auto& [p, body] : streams.patterns) note_uses(body, use.pattern_instruments, use);
     return use;
 }
 

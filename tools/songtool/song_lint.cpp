@@ -40,15 +40,13 @@ void lint_stream(const Stream& s, SongPlace place, bool drum, std::vector<SongWa
     }
 }
 
-// Patterns called by channel c (or by any channel when c is -1).
+// Patterns channel c calls (any channel's when c is -1).
 std::array<bool, SONG_PATTERNS> called_patterns(const uint8_t* block, size_t size, int only)
 {
     std::array<bool, SONG_PATTERNS> called{};
-    for (int c = 0; c < CHANNEL_COUNT; ++c) {
-        if (only >= 0 && c != only) continue;
-        for (const StreamEvent& se : stream_at(block, size, static_cast<unsigned>(c)).events)
-            if (se.event.op == Op::pattern_call) called[se.event.operand] = true;
-    }
+    for (int c = 0; c < CHANNEL_COUNT; ++c)
+        if (only < 0 || c == only)
+            for (const auto& [p, body] : channel_streams(block, size, c).patterns) called[p] = true;
     return called;
 }
 
@@ -85,10 +83,9 @@ std::array<bool, INSTRUMENT_COUNT> instruments_played(const uint8_t* block, size
             if (se.event.op == Op::instrument && se.event.operand < INSTRUMENT_COUNT) played[se.event.operand] = true;
     };
     for (int c = 0; c < OSC_CHANNELS; ++c) {
-        note(stream_at(block, size, static_cast<unsigned>(c)));
-        const auto calls = called_patterns(block, size, c);
-        for (int p = 0; p < SONG_PATTERNS; ++p)
-            if (calls[p]) note(stream_at(block, size, CHANNEL_COUNT + p));
+        const ChannelStreams streams = channel_streams(block, size, c);
+        note(streams.own);
+        for (const auto& [p, body] : streams.patterns) note(body);
     }
     return played;
 }

@@ -45,17 +45,15 @@ size_t hold_start(const Stream& s, uint64_t& ticks)
     return start;
 }
 
-bool stream_has_notes(const uint8_t* block, size_t size, const Stream& s)
+bool has_notes(const Stream& s)
 {
-    for (const StreamEvent& se : s.events) {
-        if (se.event.op == Op::note) return true;
-        if (se.event.op != Op::pattern_call) continue;
-        Stream body;
-        decode_stream(block, size, song_table_entry(block, CHANNEL_COUNT + se.event.operand), body);
-        for (const StreamEvent& b : body.events)
-            if (b.event.op == Op::note) return true;
-    }
-    return false;
+    return std::any_of(s.events.begin(), s.events.end(), [](const StreamEvent& se) { return se.event.op == Op::note; });
+}
+
+bool plays_notes(const ChannelStreams& streams)
+{
+    return has_notes(streams.own) || std::any_of(streams.patterns.begin(), streams.patterns.end(),
+                                                 [](const auto& p) { return has_notes(p.second); });
 }
 
 // The last tempo set in the tick being played.
@@ -75,7 +73,7 @@ struct Watch {
     uint32_t tick = 0;
     std::vector<int> bar_line_at;  // per offset: index of its `|`, or -1
     std::vector<bool> bar_line_missed;
-    std::array<uint32_t, CHANNEL_COUNT> hold_pos{}, end_pos{};
+    std::array<uint32_t, CHANNEL_COUNT> hold_pos{};
     std::array<int, CHANNEL_COUNT> pattern{};  // the pattern a channel plays, -1 = its own stream
     std::array<uint16_t, CHANNEL_COUNT> tie_pos{};
     std::set<uint16_t> ties_reported;
@@ -168,14 +166,13 @@ void on_event(void* context, const Tarq& t, int c, uint16_t pos)
 void prepare_channels(Watch& w)
 {
     for (int c = 0; c < CHANNEL_COUNT; ++c) {
-        Stream s;
-        decode_stream(w.block, w.size, song_table_entry(w.block, static_cast<unsigned>(c)), s);
+        const ChannelStreams streams = channel_streams(w.block, w.size, c);
+        const Stream& s = streams.own;
         ChannelTiming& ch = w.timeline->channels[c];
         const size_t first = hold_start(s, ch.hold_ticks);
         ch.has_hold = first < s.events.size();
         w.hold_pos[c] = ch.has_hold ? s.events[first].pos : UINT32_MAX;
-        w.end_pos[c] = s.end_pos;
-        ch.has_notes = stream_has_notes(w.block, w.size, s);
+        ch.has_notes = plays_notes(streams);
         w.pattern[c] = -1;
     }
 }
