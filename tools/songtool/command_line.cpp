@@ -93,6 +93,17 @@ bool settle_findings(std::vector<Finding>& findings, bool werror)
     return !has_errors(findings);
 }
 
+bool written(int error, const std::string& path, std::ostream& err)
+{
+    if (error != 0) err << "songtool: could not write " << path << ": " << std::strerror(error) << '\n';
+    return error == 0;
+}
+
+int write_output(const std::string& path, const std::string& bytes, std::ostream& err)
+{
+    return written(write_file_whole(path.c_str(), bytes.data(), bytes.size()), path, err) ? 0 : EXIT_FAILED;
+}
+
 bool writes_over_song(const std::string& command, const std::string& song, const std::string& output,
                       std::ostream& err)
 {
@@ -117,7 +128,5 @@ int assemble_command(const Arguments& a, std::ostream& err)
     if (!valid) return EXIT_INVALID;
     const std::string bytes = has_flag(a, "--cpp") ? cpp_source(block, sounds, a.song)
                                                    : std::string(block.begin(), block.end());
-    if (const int error = write_file_whole(a.output.c_str(), bytes.data(), bytes.size()))
-        return err << "songtool: could not write " << a.output << ": " << std::strerror(error) << '\n', EXIT_FAILED;
-    return 0;
+    return write_output(a.output, bytes, err);
 }

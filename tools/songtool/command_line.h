@@ -40,6 +40,14 @@ void report_findings(const std::vector<Finding>& findings, std::ostream& err);
 // `--werror` (werror) has made every warning one.
 bool settle_findings(std::vector<Finding>& findings, bool werror);
 
+// "songtool: could not write PATH: REASON" on `err` for an errno value;
+// false when there was something to say.
+bool written(int error, const std::string& path, std::ostream& err);
+
+// The whole of `bytes` as `path` (see output/draft.h): 0, or EXIT_FAILED
+// after saying why not.
+int write_output(const std::string& path, const std::string& bytes, std::ostream& err);
+
 // True, after saying so, when `output` is the file `song` (however
 // spelled): a command never writes over its own song.
 bool writes_over_song(const std::string& command, const std::string& song, const std::string& output,

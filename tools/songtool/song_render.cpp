@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "command_line.h"
 #include "data/tables.h"
 #include "driver/playback.h"
 #include "fx/mixdown.h"
@@ -195,14 +196,6 @@ void on_channel_block(void* context, int k, uint32_t at, const float* samples, u
     const uint32_t from = std::max(at, 2 * run.request.span.first);
     const uint32_t to = std::min(at + length, 2 * run.request.span.end);
     if (from < to) float_wave_append(run.stems[k], samples + (from - at), to - from);
-}
-
-// "songtool: could not write PATH: REASON" on `err`; false when there was
-// something to say.
-bool written(int error, const std::string& path, std::ostream& err)
-{
-    if (error != 0) err << PROGRAM << ": could not write " << path << ": " << std::strerror(error) << '\n';
-    return error == 0;
 }
 
 bool open_stems(RenderRun& run, std::ostream& err)

@@ -3,11 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <ostream>
 
 #include "command_line.h"
-#include "output/draft.h"
 #include "song_asm.h"
 #include "song_check.h"
 #include "song_disasm.h"
@@ -151,14 +149,6 @@ int render(const std::vector<std::string>& args, std::ostream& err)
     return render_song(song.block, song.sounds.sounds, request, err);
 }
 
-// The whole of `bytes` as `path`: 0, or 1 after saying why not.
-int written(const std::string& path, const std::string& bytes, std::ostream& err)
-{
-    const int error = write_file_whole(path.c_str(), bytes.data(), bytes.size());
-    if (error != 0) err << "songtool: could not write " << path << ": " << std::strerror(error) << '\n';
-    return error == 0 ? 0 : EXIT_FAILED;
-}
-
 int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
 {
     Roll r = observe_roll(song.block.data(), song.block.size(), song.sounds.sounds);
@@ -173,7 +163,7 @@ int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
     if (r.cut)
         err << "songtool: roll: drawn up to tick " << r.end_tick << " only: a roll shows at most "
             << ROLL_MAX_TICKS / ROLL_TICKS_PER_BAR << " bars and " << ROLL_MAX_EVENTS << " notes, hits and marks\n";
-    return written(a.output, picture, err);
+    return write_output(a.output, picture, err);
 }
 
 }  // namespace
