@@ -16,6 +16,7 @@
 
 #include "command_line.h"
 #include "output/draft.h"
+#include "song_roll.h"
 #include "studio_assets.h"
 #include "studio_json.h"
 #include "studio_song.h"
@@ -283,6 +284,10 @@ void analyse(Studio& s, const httplib::Request& req, httplib::Response& res)
         studio_prepare(s.song, text);
         std::string svg, error;
         if (!studio_roll(s.song, *text, svg, error)) return send_error(res, 500, error);
+        std::string names;
+        for (const std::string& name : text->sounds.channel_names) names += (names.empty() ? "" : ", ") + json_string(name);
+        json += ", \"channel_names\": [" + names + "], \"roll_left\": " + std::to_string(ROLL_LEFT_PX) +
+                ", \"roll_tick_px\": " + std::to_string(ROLL_TICK_PX);
         json += ", \"roll\": " + json_string(svg) + ", \"timeline\": " + studio_timeline(*text, true) +
                 ", \"timeline_text\": " + json_string(studio_timeline(*text, false)) +
                 ", \"sounds_text\": " + json_string(studio_sounds(*text, false));
@@ -360,7 +365,7 @@ const char* status_reason(int status)
     case 400: return "a malformed request";
     case 404: return "no such page or API";
     case 405: return "the method does not fit the path";
-    case 413: return "the request is too large (a body holds at most 1 MiB)";
+    case 413: return "the request is too large (a body holds at most 1 MiB of JSON)";
     case 414: return "the address is too long";
     default: return status >= 500 ? "the server failed on the request" : "the request is refused";
     }
