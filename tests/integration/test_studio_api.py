@@ -53,7 +53,7 @@ class StudioApiTest(unittest.TestCase):
             self.assertEqual((status, json.loads(body)), (200, json.loads(self.tool(*args).stdout)), path)
         status, headers, body = self.studio.post("/api/roll", {"text": SONG})
         self.tool("roll", "song.txt", "-o", "roll.svg")
-        self.assertEqual((status, headers["Content-Type"]), (200, "image/svg+xml"))
+        self.assertEqual((status, headers["Content-Type"]), (200, "image/svg+xml; charset=utf-8"))
         self.assertEqual(body, self.studio.scratch.read("roll.svg"))
         self.assertIn(b'class="note" data-source="2:18"', body)  # the first c of the lead
 
@@ -80,7 +80,7 @@ class StudioApiTest(unittest.TestCase):
         ]
         for method, path, body, status, message in cases:
             got, headers, answer = self.studio.request(method, path, body)
-            self.assertEqual((got, headers.get("Content-Type")), (status, "application/json"), path)
+            self.assertEqual((got, headers.get("Content-Type")), (status, "application/json; charset=utf-8"), path)
             self.assertTrue(error_of(answer).startswith(message), error_of(answer))
         status, _, body = self.studio.post("/api/render", {"text": MISTAKE})
         self.assertEqual((status, error_of(body), json.loads(body)["findings"][0]["line"]),

@@ -26,7 +26,12 @@ namespace {
 constexpr size_t MAX_BODY = size_t{1} << 20;   // a song's text, as JSON
 constexpr time_t READ_SECONDS = 10;            // a request, head and body
 constexpr time_t WRITE_SECONDS = 30;           // each part of an answer
-constexpr size_t SERVER_THREADS = 8;           // requests at once; mixes wait for their turn
+// Connections at once: each holds a thread while it is kept alive (a
+// browser keeps several open), so there are enough for a few pages and
+// scripts, and an idle one lets its thread go soon. Mixes wait for their
+// turn apart from these (see STUDIO_MIXES).
+constexpr size_t SERVER_THREADS = 32;
+constexpr time_t KEEP_ALIVE_SECONDS = 1;
 constexpr size_t WAVE_PIECE = size_t{1} << 16; // an answer's WAV goes out in pieces of this
 
 // A song for a SONG that does not exist yet: short, valid, quiet at the
@@ -129,10 +134,16 @@ struct Studio {
     httplib::Server server;
 };
 
+// With a charset, which the server does not compress (as it would
+// application/json itself): on this machine's own network compressing a
+// roll takes far longer than sending it.
+constexpr const char* JSON_TYPE = "application/json; charset=utf-8";
+constexpr const char* SVG_TYPE = "image/svg+xml; charset=utf-8";
+
 void send_json(httplib::Response& res, int status, const std::string& json)
 {
     res.status = status;
-    res.set_content(json + "\n", "application/json");
+    res.set_content(json + "\n", JSON_TYPE);
 }
 
 void send_error(httplib::Response& res, int status, const std::string& message)
@@ -355,7 +366,7 @@ void add_routes(Studio& s)
         std::string svg, error;
         if (text == nullptr) return;
         if (!studio_roll(s.song, *text, svg, error)) return send_error(res, 500, error);
-        res.set_content(svg, "image/svg+xml");
+        res.set_content(svg, SVG_TYPE);
     });
 }
 
@@ -378,7 +389,7 @@ void set_up(Studio& s)
     server.set_payload_max_length(MAX_BODY);
     server.set_read_timeout(READ_SECONDS);
     server.set_write_timeout(WRITE_SECONDS);
-    server.set_keep_alive_timeout(5);
+    server.set_keep_alive_timeout(KEEP_ALIVE_SECONDS);
     server.set_pre_routing_handler([&s](const httplib::Request& req, httplib::Response& res) {
         std::string why;
         const int status = refusal(s, req, why);

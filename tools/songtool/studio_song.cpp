@@ -115,13 +115,12 @@ void studio_stop(StudioSong& song)
 
 std::shared_ptr<StudioText> studio_text(StudioSong& song, const std::string& source)
 {
-    {
-        std::lock_guard lock(song.mutex);
-        for (const auto& text : song.recent)
-            if (text->text == source) return text;
-    }
-    std::shared_ptr<StudioText> text = assembled(song, source);
+    // Assembled under the lock (a few milliseconds), so that requests that
+    // come together with one text share one StudioText and its mixes.
     std::lock_guard lock(song.mutex);
+    for (const auto& text : song.recent)
+        if (text->text == source) return text;
+    std::shared_ptr<StudioText> text = assembled(song, source);
     song.recent.push_front(text);
     if (song.recent.size() > STUDIO_TEXTS_KEPT) song.recent.pop_back();
     return text;

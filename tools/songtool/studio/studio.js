@@ -245,7 +245,10 @@ async function play(from, to, keep = false) {
   const asked = ++state.sent;
   const response = await api("/api/render", renderRequest(from, to));
   if (asked !== state.sent) return;  // a newer request replaced this one
-  if (!response.ok) { say(`cannot play: ${await errorOf(response)}`); return; }
+  if (!response.ok) {
+    if (response.status !== 422) say(`cannot play: ${await errorOf(response)}`);  // errors: listed already
+    return;
+  }
   const span = (response.headers.get("X-Span-Frames") || "0-0").split("-").map(Number);
   const wave = await response.blob();
   if (asked !== state.sent) return;
@@ -257,10 +260,7 @@ async function play(from, to, keep = false) {
   state.playing = {from, to, first: span[0], end: span[1]};
   player.currentTime = Math.min(at, (span[1] - span[0]) / RATE);
   await player.play().catch(() => {});
-  if (state.editedAt) {
-    say(`new sound ${((performance.now() - state.editedAt) / 1000).toFixed(2)} s after the last key`);
-    state.editedAt = 0;
-  }
+  return true;
 }
 
 function stop() {
@@ -278,7 +278,7 @@ function showPosition() {
     const {bar, beat} = barOfTick(tick);
     $("position").textContent = `${clock(frame)}  bar ${bar}.${beat}`;
     playhead.hidden = false;
-    playhead.style.left = (state.analysed.roll_left + tick * state.analysed.roll_tick_px) + "px";
+    playhead.style.transform = `translateX(${state.analysed.roll_left + tick * state.analysed.roll_tick_px}px)`;
   }
   requestAnimationFrame(showPosition);
 }
@@ -307,6 +307,8 @@ $("play-selection").addEventListener("click", () => {
 async function analyse() {
   const source = text.value;
   const started = performance.now();
+  // The new sound is asked for at once: the server mixes while it answers.
+  const sound = state.playing ? play(state.playing.from, state.playing.to, true) : null;
   const response = await api("/api/analyse", {text: source});
   if (source !== text.value) return;  // typing went on; a newer check follows
   if (!response.ok) { say(`cannot check: ${await errorOf(response)}`); return; }
@@ -325,9 +327,11 @@ async function analyse() {
   $("timeline-text").textContent = result.timeline_text;
   $("sounds-text").textContent = result.sounds_text;
   if (!$("channels").childElementCount) channelButtons();
+  const edited = state.editedAt;
+  state.editedAt = 0;
   say(checked);
-  if (state.playing) play(state.playing.from, state.playing.to, true);
-  else state.editedAt = 0;
+  if (sound && edited && await sound)
+    say(`new roll and sound ${((performance.now() - edited) / 1000).toFixed(2)} s after the last key`);
 }
 
 text.addEventListener("input", () => {
