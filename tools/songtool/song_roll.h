@@ -25,13 +25,13 @@ struct RollNote {
     uint32_t start, end;  // ticks; the note sounds from start until end
     int pitch;            // index into the note table
     int tied_from;        // pitch of the note it continues (a tie to another pitch), or -1
-    uint32_t offset;      // of the note event in the block
+    uint32_t offset = 0;  // of the note event in the block
 };
 
 struct RollHit {
     uint32_t tick;
     int sample;  // drum sample 0..9
-    uint32_t offset;  // of the note event in the block
+    uint32_t offset = 0;  // of the note event in the block
 };
 
 struct RollTempo {
