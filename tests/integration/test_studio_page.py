@@ -67,7 +67,8 @@ class StudioPageTest(unittest.TestCase):
         try:
             WebDriverWait(self.page, WAIT, poll_frequency=0.05).until(lambda _: condition())
         except Exception:
-            self.fail(f"the page never showed {what}; status: {self.status()}")
+            self.fail(f"the page never showed {what}; status: {self.status()}; playing: "
+                      f"{self.js('return [position.textContent, player.paused, player.currentTime, player.error]')}")
 
     def type_at(self, line, column, remove, insert):
         """Replaces `remove` characters at line:column with `insert`, as typing would."""

@@ -1,6 +1,7 @@
 #include "studio.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/random.h>
 #include <unistd.h>
@@ -33,6 +34,7 @@ constexpr time_t WRITE_SECONDS = 30;           // each part of an answer
 constexpr size_t SERVER_THREADS = 32;
 constexpr time_t KEEP_ALIVE_SECONDS = 1;
 constexpr size_t WAVE_PIECE = size_t{1} << 16; // an answer's WAV goes out in pieces of this
+constexpr int STUDIO_MMAP_THRESHOLD = 1 << 20;
 
 // A song for a SONG that does not exist yet: short, valid, quiet at the
 // end, with a bar line in every channel that plays.
@@ -238,14 +240,21 @@ std::shared_ptr<StudioText> requested_text(Studio& s, const JsonObject& body, ht
 }
 
 // The text of a request that needs a valid song; null after answering.
-std::shared_ptr<StudioText> valid_text(Studio& s, const httplib::Request& req, httplib::Response& res)
+std::shared_ptr<StudioText> valid_text(Studio& s, const JsonObject& body, httplib::Response& res)
 {
-    JsonObject body;
-    if (!read_body(req, res, body)) return nullptr;
     std::shared_ptr<StudioText> text = requested_text(s, body, res);
     if (text == nullptr || text->valid) return text;
     send_json(res, 422, "{\"error\": \"the song has errors\", \"findings\": " + findings_json(text->findings) + "}");
     return nullptr;
+}
+
+// Answers with what `answer` makes of the request's text, when it is valid.
+template <class Answer>
+void on_valid_text(Studio& s, const httplib::Request& req, httplib::Response& res, Answer answer)
+{
+    JsonObject body;
+    if (!read_body(req, res, body)) return;
+    if (const std::shared_ptr<StudioText> text = valid_text(s, body, res)) answer(*text);
 }
 
 void serve_wave(httplib::Response& res, const RenderSpan& span, StudioWave wave)
@@ -271,7 +280,7 @@ void render(Studio& s, const httplib::Request& req, httplib::Response& res)
     if (!text_member(body, "from", asked.from, res) || !text_member(body, "to", asked.to, res) ||
         !text_member(body, "solo", asked.solo, res) || !text_member(body, "mute", asked.mute, res))
         return;
-    const std::shared_ptr<StudioText> text = valid_text(s, req, res);
+    const std::shared_ptr<StudioText> text = valid_text(s, body, res);
     if (text == nullptr) return;
     RenderRequest request;
     std::string error;
@@ -356,17 +365,17 @@ void add_routes(Studio& s)
         if (const auto text = requested_text(s, body, res)) send_json(res, 200, findings_json(text->findings));
     });
     api.Post("/api/timeline", [&s](const httplib::Request& req, httplib::Response& res) {
-        if (const auto text = valid_text(s, req, res)) send_json(res, 200, studio_timeline(*text, true));
+        on_valid_text(s, req, res, [&](const StudioText& text) { send_json(res, 200, studio_timeline(text, true)); });
     });
     api.Post("/api/sounds", [&s](const httplib::Request& req, httplib::Response& res) {
-        if (const auto text = valid_text(s, req, res)) send_json(res, 200, studio_sounds(*text, true));
+        on_valid_text(s, req, res, [&](const StudioText& text) { send_json(res, 200, studio_sounds(text, true)); });
     });
     api.Post("/api/roll", [&s](const httplib::Request& req, httplib::Response& res) {
-        const auto text = valid_text(s, req, res);
-        std::string svg, error;
-        if (text == nullptr) return;
-        if (!studio_roll(s.song, *text, svg, error)) return send_error(res, 500, error);
-        res.set_content(svg, SVG_TYPE);
+        on_valid_text(s, req, res, [&](const StudioText& text) {
+            std::string svg, error;
+            if (!studio_roll(s.song, text, svg, error)) return send_error(res, 500, error);
+            res.set_content(svg, SVG_TYPE);
+        });
     });
 }
 
@@ -479,6 +488,10 @@ bool parse_studio_arguments(const std::vector<std::string>& args, StudioOptions&
 int run_studio(const StudioOptions& options, std::ostream& err)
 {
     if (!open_song(options.song, err)) return EXIT_USAGE;
+    // Songs and answers of megabytes come and go all the time: each is
+    // mapped and given back whole, instead of the allocator keeping them
+    // in its heaps once the first was freed (it raises its threshold).
+    mallopt(M_MMAP_THRESHOLD, STUDIO_MMAP_THRESHOLD);
     auto s = std::make_unique<Studio>();
     s->options = options;
     s->song.path = options.song;

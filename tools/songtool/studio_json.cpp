@@ -7,7 +7,7 @@ namespace {
 struct Reader {
     const std::string& text;
     size_t at = 0;
-    std::string error;
+    std::string error = {};
 
     bool fail(const std::string& what)
     {
@@ -122,7 +122,8 @@ struct Reader {
     {
         const size_t from = at;
         if (text[at] == '-') ++at;
-        if (!digits()) return fail("a malformed number");
+        if (at < text.size() && text[at] == '0') ++at;  // no other digit may follow a leading 0
+        else if (!digits()) return fail("a malformed number");
         if (at < text.size() && text[at] == '.' && (++at, !digits())) return fail("a malformed number");
         if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
             ++at;
