@@ -24,6 +24,7 @@ except ImportError:
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
 
 EMBEDDED_SONG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "data", "song.txt")
@@ -141,8 +142,8 @@ class StudioPageTest(unittest.TestCase):
         self.page.find_element(By.ID, "from-bar").clear()
         self.page.find_element(By.ID, "from-bar").send_keys("41")
         self.play_and_wait()
-        self.assertEqual(self.played_wave(), self.cli_wave("--from", "41"))
         self.wait_for("the play head in bar 41", lambda: " bar 41." in self.js("return position.textContent"))
+        self.assertEqual(self.played_wave(), self.cli_wave("--from", "41"))
         soloed = self.cli_wave("--from", "41", "--to", "43", "--solo", "3")
         self.page.find_element(By.ID, "to-bar").send_keys("43")
         self.page.find_element(By.ID, "solo-3").click()  # plays anew at once
@@ -183,7 +184,7 @@ class StudioPageTest(unittest.TestCase):
         with open(self.studio.song, "w") as f:
             f.write(self.song)  # changed behind the page's back
         self.page.find_element(By.ID, "save").click()
-        WebDriverWait(self.page, WAIT).until(lambda p: p.switch_to.alert)
+        WebDriverWait(self.page, WAIT).until(expected_conditions.alert_is_present())
         self.assertIn("changed on disk since it was loaded", self.page.switch_to.alert.text)
         self.page.switch_to.alert.dismiss()
         self.wait_for("the refusal", lambda: self.status() == "not saved")
