@@ -1,11 +1,21 @@
 """songtool studio run as a server in a scratch folder, and requests to it."""
 import http.client
 import json
+import os
 import re
 import signal
 import subprocess
 
 from harness import SONGTOOL, Scratch
+
+TSAN_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsan-httplib.supp")
+
+
+def server_environment():
+    """The tests' environment; under ThreadSanitizer, with cpp-httplib's own accesses left out."""
+    env = dict(os.environ)
+    env["TSAN_OPTIONS"] = (env.get("TSAN_OPTIONS", "") + f" suppressions={TSAN_SUPPRESSIONS}").strip()
+    return env
 
 
 class Studio:
@@ -17,7 +27,7 @@ class Studio:
         if text is not None:
             self.scratch.write(song, text)
         self.process = subprocess.Popen([SONGTOOL, "studio", song, "--port", "0", *args], cwd=self.scratch.dir,
-                                        stderr=subprocess.PIPE, text=True)
+                                        stderr=subprocess.PIPE, text=True, env=server_environment())
         line = self.process.stderr.readline()
         found = re.fullmatch(r"studio: (http://(\S+?):(\d+)/(?:\?token=([0-9a-f]+))?)\n", line)
         if not found:
