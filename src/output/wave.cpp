@@ -78,16 +78,22 @@ wave_header pcm_wave_header(uint32_t count)
     return h;
 }
 
-int wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, WaveProgress progress)
+int wave_ready_pcm(Draft& draft, const char* path, const int16_t* samples, uint32_t count, WaveProgress progress)
 {
-    Draft draft;
     if (const int error = draft_open(draft, path)) return error;
     errno = 0;
     const wave_header header = pcm_wave_header(count);
     bool ok = std::fwrite(&header, sizeof header, 1, draft.file) == 1;
     if (progress.writing_samples != nullptr) progress.writing_samples(progress.context);
     ok = ok && write_samples(draft.file, samples, count);
-    return draft_commit(draft, ok);
+    return draft_ready(draft, ok);
+}
+
+int wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, WaveProgress progress)
+{
+    Draft draft;
+    const int error = wave_ready_pcm(draft, path, samples, count, progress);
+    return error != 0 ? error : draft_place(draft);
 }
 
 namespace {
@@ -159,7 +165,7 @@ void float_wave_keep(FloatWave& wave, uint32_t count)
     wave.count = count;
 }
 
-int float_wave_finish(FloatWave& wave, float scale)
+int float_wave_ready(FloatWave& wave, float scale)
 {
     constexpr uint32_t PIECE = 4096;
     float piece[PIECE];
@@ -177,7 +183,7 @@ int float_wave_finish(FloatWave& wave, float scale)
     const float_wave_header header = float_header(wave.count);
     ok = ok && std::fseek(wave.draft.file, 0, SEEK_SET) == 0 &&
          std::fwrite(&header, sizeof header, 1, wave.draft.file) == 1;
-    return draft_commit(wave.draft, ok);
+    return draft_ready(wave.draft, ok);
 }
 
 void float_wave_discard(FloatWave& wave) { draft_discard(wave.draft); }

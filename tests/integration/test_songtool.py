@@ -286,12 +286,12 @@ class Songtool(unittest.TestCase):
                    for t in ("1:2", "1:60", "1:2x", "-3", "2.", ".3", "1:02.", "x")],
                  (1, ["render", "broken.txt", "-o", "x.wav"], r"^broken.txt:2:11: error: unexpected 'x'\n"),
                  (1, ["render", "mix.txt", "-o", "no/such/dir/x.wav", *SHORT],
-                  r"songtool: could not write no/such/dir/x.wav: No such file or directory"),
+                  r"songtool: cannot write no/such/dir/x.wav: No such file or directory"),
                  (1, ["render", *o, "--stems", "file", *SHORT], r"songtool: cannot make the stems folder file: File exists"),
                  (2, ["roll", "roll.txt"], r"^songtool: roll: -o ROLL\.svg\|\.png is missing\nusage: songtool"),
                  (2, ["roll", "roll.txt", "-o", "roll.jpg"], r"must end in \.svg or \.png"),
                  (1, ["roll", "roll.txt", "-o", "no/such/dir/roll.png"],
-                  r"songtool: could not write no/such/dir/roll.png: No such file or directory"),
+                  r"songtool: cannot write no/such/dir/roll.png: No such file or directory"),
                  (1, ["roll", "garbage.bin", "-o", "x.svg"],
                   r"^garbage.bin: error: song, offset 0x0000: block of 40 bytes is shorter")]
         for status, args, pattern in cases:
@@ -363,7 +363,7 @@ class Reading(unittest.TestCase):
                                  (s.path("huge.txt"), "larger than 4 MiB, more than any song")):
                 for command in (("check", path), ("asm", path, "-o", s.path("out.bin"))):
                     r = subprocess.run([SONGTOOL, *command], capture_output=True, text=True, timeout=20)
-                    self.assertEqual((r.returncode, r.stderr), (2, f"songtool: cannot read {path}: {reason}\n"))
+                    self.assertEqual((r.returncode, r.stderr), (1, f"songtool: cannot read {path}: {reason}\n"))
         finally:
             s.cleanup()
 
@@ -399,7 +399,7 @@ class WholeFiles(unittest.TestCase):
             r = subprocess.run(["bash", "-c", f"ulimit -f 4; {line}"], cwd=self.s.dir, capture_output=True, text=True,
                                timeout=120)
             self.assertEqual(r.returncode, 1, (command, r.stderr))
-            self.assertTrue(r.stderr.endswith(f"could not write {self.s.path(name)}: File too large\n"), r.stderr)
+            self.assertTrue(r.stderr.endswith(f"cannot write {self.s.path(name)}: File too large\n"), r.stderr)
             self.assertEqual(self.s.read(name), earlier, command)
             self.assertEqual(self.leftovers(), [], command)
 
@@ -409,7 +409,7 @@ class WholeFiles(unittest.TestCase):
             self.assertEqual(r.returncode, 0, r.stderr)
             r = self.s.tool(*command, "-o", "/dev/full")
             self.assertEqual((r.returncode, r.stderr.splitlines()[-1]),
-                             (1, "songtool: could not write /dev/full: No space left on device"))
+                             (1, "songtool: cannot write /dev/full: No space left on device"))
         self.assertTrue(stat.S_ISCHR(os.stat("/dev/null").st_mode) and stat.S_ISCHR(os.stat("/dev/full").st_mode))
 
     def test_the_song_itself_is_refused_as_output(self):
