@@ -51,7 +51,7 @@ int wave_ready_pcm(Draft& draft, const char* path, const int16_t* samples, uint3
 struct FloatWave {
     Draft draft;
     uint32_t count = 0;  // samples appended
-    bool ok = false;     // every write so far went through
+    int error = 0;       // why the first write that failed did (an errno value), or 0
 };
 
 // 0, or the reason the file cannot be made.
