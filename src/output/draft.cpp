@@ -75,6 +75,13 @@ int draft_open(Draft& draft, const char* path)
     draft = Draft{};
     draft.path = path;
     struct stat info;
+    if (draft.path == STANDARD_OUTPUT) {
+        draft.in_place = true;
+        const int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        draft.file = fd < 0 ? nullptr : fdopen(fd, "wb");
+        if (draft.file == nullptr && fd >= 0) close(fd);
+        return draft.file == nullptr ? errno : 0;
+    }
     draft.in_place = stat(path, &info) == 0 && !S_ISREG(info.st_mode);
     if (draft.in_place) {
         draft.file = std::fopen(path, "wb");
@@ -90,17 +97,32 @@ int draft_open(Draft& draft, const char* path)
     return error;
 }
 
-int draft_commit(Draft& draft, bool ok)
+int draft_ready(Draft& draft, bool ok)
 {
     const int failed_with = errno;  // why the writes failed, when they did
     errno = 0;
     int error = ok ? settle(draft) : (failed_with != 0 ? failed_with : EIO);
     if (error == 0 && !draft.in_place && draft.temp.empty()) error = name_draft(draft);
-    if (error == 0 && !draft.in_place && std::rename(draft.temp.c_str(), draft.path.c_str()) != 0) error = errno;
-    if (error != 0 && !draft.temp.empty()) unlink(draft.temp.c_str());
+    if (error != 0) draft_discard(draft);
+    return error;
+}
+
+int draft_place(Draft& draft)
+{
+    int error = 0;
+    if (!draft.in_place && std::rename(draft.temp.c_str(), draft.path.c_str()) != 0) {
+        error = errno;
+        unlink(draft.temp.c_str());
+    }
     if (std::fclose(draft.file) != 0 && error == 0) error = errno;
     draft.file = nullptr;
     return error;
+}
+
+int draft_commit(Draft& draft, bool ok)
+{
+    const int error = draft_ready(draft, ok);
+    return error != 0 ? error : draft_place(draft);
 }
 
 void draft_discard(Draft& draft)

@@ -78,16 +78,22 @@ wave_header pcm_wave_header(uint32_t count)
     return h;
 }
 
-int wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, WaveProgress progress)
+int wave_ready_pcm(Draft& draft, const char* path, const int16_t* samples, uint32_t count, WaveProgress progress)
 {
-    Draft draft;
     if (const int error = draft_open(draft, path)) return error;
     errno = 0;
     const wave_header header = pcm_wave_header(count);
     bool ok = std::fwrite(&header, sizeof header, 1, draft.file) == 1;
     if (progress.writing_samples != nullptr) progress.writing_samples(progress.context);
     ok = ok && write_samples(draft.file, samples, count);
-    return draft_commit(draft, ok);
+    return draft_ready(draft, ok);
+}
+
+int wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, WaveProgress progress)
+{
+    Draft draft;
+    const int error = wave_ready_pcm(draft, path, samples, count, progress);
+    return error != 0 ? error : draft_place(draft);
 }
 
 namespace {
@@ -133,6 +139,13 @@ float_wave_header float_header(uint32_t count)
     return h;
 }
 
+// Keeps the reason of the first write that failed; false once one has.
+bool went_through(FloatWave& wave, bool ok)
+{
+    if (!ok && wave.error == 0) wave.error = errno != 0 ? errno : EIO;
+    return wave.error == 0;
+}
+
 }  // namespace
 
 int float_wave_open(FloatWave& wave, const char* path)
@@ -141,13 +154,13 @@ int float_wave_open(FloatWave& wave, const char* path)
     if (const int error = draft_open(wave.draft, path)) return error;
     const float_wave_header placeholder{};
     errno = 0;
-    wave.ok = std::fwrite(&placeholder, sizeof placeholder, 1, wave.draft.file) == 1;
+    went_through(wave, std::fwrite(&placeholder, sizeof placeholder, 1, wave.draft.file) == 1);
     return 0;
 }
 
 void float_wave_append(FloatWave& wave, const float* samples, uint32_t count)
 {
-    wave.ok = wave.ok && write_samples(wave.draft.file, samples, count);
+    if (wave.error == 0) went_through(wave, write_samples(wave.draft.file, samples, count));
     wave.count += count;
 }
 
@@ -155,16 +168,17 @@ void float_wave_keep(FloatWave& wave, uint32_t count)
 {
     if (count >= wave.count) return;
     const auto size = static_cast<off_t>(sizeof(float_wave_header) + 4ull * count);
-    wave.ok = wave.ok && std::fflush(wave.draft.file) == 0 && ftruncate(fileno(wave.draft.file), size) == 0;
+    if (wave.error == 0)
+        went_through(wave, std::fflush(wave.draft.file) == 0 && ftruncate(fileno(wave.draft.file), size) == 0);
     wave.count = count;
 }
 
-int float_wave_finish(FloatWave& wave, float scale)
+int float_wave_ready(FloatWave& wave, float scale)
 {
     constexpr uint32_t PIECE = 4096;
     float piece[PIECE];
     const long data_start = static_cast<long>(sizeof(float_wave_header));
-    bool ok = wave.ok && std::fflush(wave.draft.file) == 0;
+    bool ok = wave.error == 0 && went_through(wave, std::fflush(wave.draft.file) == 0);
     for (uint32_t done = 0; ok && done < wave.count;) {
         const uint32_t n = std::min(wave.count - done, PIECE);
         const long at = data_start + 4L * done;
@@ -177,7 +191,9 @@ int float_wave_finish(FloatWave& wave, float scale)
     const float_wave_header header = float_header(wave.count);
     ok = ok && std::fseek(wave.draft.file, 0, SEEK_SET) == 0 &&
          std::fwrite(&header, sizeof header, 1, wave.draft.file) == 1;
-    return draft_commit(wave.draft, ok);
+    went_through(wave, ok);
+    errno = wave.error;  // the reason draft_ready reports
+    return draft_ready(wave.draft, wave.error == 0);
 }
 
 void float_wave_discard(FloatWave& wave) { draft_discard(wave.draft); }

@@ -41,13 +41,17 @@ struct WaveProgress {
 // at all (a draft, see output/draft.h). Returns 0, or the reason (an errno
 // value).
 int wave_write_pcm(const char* path, const int16_t* samples, uint32_t count, WaveProgress progress = {});
+// The same, but only ready (see draft_ready): `draft` is put in place with
+// draft_place, or dropped with draft_discard.
+int wave_ready_pcm(Draft& draft, const char* path, const int16_t* samples, uint32_t count,
+                   WaveProgress progress = {});
 
 // A stereo 32-bit float file (format 3, with a fact chunk) built while its
-// samples stream in, under a temporary name until float_wave_finish.
+// samples stream in, unnamed until float_wave_ready and draft_place.
 struct FloatWave {
     Draft draft;
     uint32_t count = 0;  // samples appended
-    bool ok = false;     // every write so far went through
+    int error = 0;       // why the first write that failed did (an errno value), or 0
 };
 
 // 0, or the reason the file cannot be made.
@@ -56,8 +60,9 @@ void float_wave_append(FloatWave& wave, const float* samples, uint32_t count);
 // Keeps only the first `count` samples appended (all of them when there are
 // no more).
 void float_wave_keep(FloatWave& wave, uint32_t count);
-// Multiplies every sample by `scale` in place, writes the header and renames
-// the file into place; 0, or the reason it failed (nothing is left).
-int float_wave_finish(FloatWave& wave, float scale);
-// Removes an unfinished file.
+// Multiplies every sample by `scale` in place and writes the header, leaving
+// the file ready (see draft_ready) to be put in place with
+// draft_place(wave.draft); 0, or the reason it failed (nothing is left).
+int float_wave_ready(FloatWave& wave, float scale);
+// Drops the file, ready or not.
 void float_wave_discard(FloatWave& wave);

@@ -5,11 +5,12 @@ import hashlib
 import os
 import re
 import shutil
+import signal
 import subprocess
 import unittest
 import wave
 
-from harness import SANITIZED, SONG_FRAMES, SONGTOOL, Scratch
+from harness import SANITIZED, SONG_FRAMES, SONGRENDER, SONGTOOL, Scratch
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 NO_DEVICE = 'Error: ALSA device "default": cannot be opened for playback: No such file or directory\n'
@@ -116,6 +117,24 @@ class Failures(unittest.TestCase):
         self.assertTrue(r.stdout.endswith("It's playback time!\n\n" + NO_DEVICE), r.stdout)
         self.assertNotIn("ALSA lib", r.stderr)  # the missing device is said once, in songrender's words
         self.assert_old_file_kept()
+
+    def test_a_signal_while_writing_keeps_the_old_file(self):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            for attempt in range(5):  # the write may finish before the signal lands
+                p = subprocess.Popen([SONGRENDER], cwd=self.s.dir, env=self.s.env, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, text=True)
+                for line in p.stdout:
+                    if line == "Writing to output file...\n":
+                        p.send_signal(sig)
+                        break
+                p.stdout.close()
+                status = p.wait(timeout=600)
+                if status == -sig:
+                    break
+                self.assertEqual(status, 0)  # the whole file was written; without a device, nothing played
+                self.s.write("output.wav", b"an earlier render" * 1000)
+            self.assertEqual(status, -sig)
+            self.assert_old_file_kept()
 
     @unittest.skipIf(SANITIZED, "the sanitizers reserve more address space than the limit allows")
     def test_memory_limits_are_reported_not_crashed(self):

@@ -4,13 +4,13 @@ roll draws an SVG and a PNG at one pixel per tick and five per semitone."""
 import json
 import os
 import re
+import pty
 import shlex
 import signal
 import stat
-import signal
 import struct
 import subprocess
-import time
+import tempfile
 import time
 import unittest
 import xml.etree.ElementTree as ET
@@ -286,12 +286,12 @@ class Songtool(unittest.TestCase):
                    for t in ("1:2", "1:60", "1:2x", "-3", "2.", ".3", "1:02.", "x")],
                  (1, ["render", "broken.txt", "-o", "x.wav"], r"^broken.txt:2:11: error: unexpected 'x'\n"),
                  (1, ["render", "mix.txt", "-o", "no/such/dir/x.wav", *SHORT],
-                  r"songtool: could not write no/such/dir/x.wav: No such file or directory"),
+                  r"songtool: cannot write no/such/dir/x.wav: No such file or directory"),
                  (1, ["render", *o, "--stems", "file", *SHORT], r"songtool: cannot make the stems folder file: File exists"),
                  (2, ["roll", "roll.txt"], r"^songtool: roll: -o ROLL\.svg\|\.png is missing\nusage: songtool"),
                  (2, ["roll", "roll.txt", "-o", "roll.jpg"], r"must end in \.svg or \.png"),
                  (1, ["roll", "roll.txt", "-o", "no/such/dir/roll.png"],
-                  r"songtool: could not write no/such/dir/roll.png: No such file or directory"),
+                  r"songtool: cannot write no/such/dir/roll.png: No such file or directory"),
                  (1, ["roll", "garbage.bin", "-o", "x.svg"],
                   r"^garbage.bin: error: song, offset 0x0000: block of 40 bytes is shorter")]
         for status, args, pattern in cases:
@@ -363,7 +363,7 @@ class Reading(unittest.TestCase):
                                  (s.path("huge.txt"), "larger than 4 MiB, more than any song")):
                 for command in (("check", path), ("asm", path, "-o", s.path("out.bin"))):
                     r = subprocess.run([SONGTOOL, *command], capture_output=True, text=True, timeout=20)
-                    self.assertEqual((r.returncode, r.stderr), (2, f"songtool: cannot read {path}: {reason}\n"))
+                    self.assertEqual((r.returncode, r.stderr), (1, f"songtool: cannot read {path}: {reason}\n"))
         finally:
             s.cleanup()
 
@@ -399,18 +399,89 @@ class WholeFiles(unittest.TestCase):
             r = subprocess.run(["bash", "-c", f"ulimit -f 4; {line}"], cwd=self.s.dir, capture_output=True, text=True,
                                timeout=120)
             self.assertEqual(r.returncode, 1, (command, r.stderr))
-            self.assertTrue(r.stderr.endswith(f"could not write {self.s.path(name)}: File too large\n"), r.stderr)
+            self.assertTrue(r.stderr.endswith(f"cannot write {self.s.path(name)}: File too large\n"), r.stderr)
             self.assertEqual(self.s.read(name), earlier, command)
             self.assertEqual(self.leftovers(), [], command)
 
     def test_devices_are_written_in_place(self):
+        for name, device in (("null", os.makedev(1, 3)), ("full", os.makedev(1, 7))):
+            os.mknod(self.s.path(name), 0o666 | stat.S_IFCHR, device)
         for command in (("asm", "song.txt"), ("render", "song.txt", "--frames", "1000")):
-            r = self.s.tool(*command, "-o", "/dev/null")
+            r = self.s.tool(*command, "-o", "null")
             self.assertEqual(r.returncode, 0, r.stderr)
-            r = self.s.tool(*command, "-o", "/dev/full")
+            r = self.s.tool(*command, "-o", "full")
             self.assertEqual((r.returncode, r.stderr.splitlines()[-1]),
-                             (1, "songtool: could not write /dev/full: No space left on device"))
-        self.assertTrue(stat.S_ISCHR(os.stat("/dev/null").st_mode) and stat.S_ISCHR(os.stat("/dev/full").st_mode))
+                             (1, "songtool: cannot write full: No space left on device"))
+        self.assertTrue(all(stat.S_ISCHR(os.stat(self.s.path(n)).st_mode) for n in ("null", "full")))
+
+    def test_standard_output_takes_every_format(self):
+        for command, name, flags in ((("asm", "song.txt"), "x.bin", ()), (("asm", "song.txt", "--cpp"), "x.cpp", ()),
+                                     (("roll", "song.txt"), "x.svg", ()), (("roll", "song.txt"), "x.png", ("--png",)),
+                                     (("render", "song.txt", *SHORT), "x.wav", ())):
+            self.assertEqual(self.s.tool(*command, "-o", name).returncode, 0, command)
+            r = subprocess.run([SONGTOOL, *command, *flags, "-o", "-"], cwd=self.s.dir, capture_output=True,
+                               timeout=120)
+            self.assertEqual((r.returncode, r.stderr), (0, b""), command)
+            self.assertTrue(r.stdout == self.s.read(name), command)
+        # A closed pipe ends the command quietly, by the signal.
+        p = subprocess.Popen([SONGTOOL, "render", "song.txt", "-o", "-"], cwd=self.s.dir, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        p.stdout.read(100)
+        p.stdout.close()
+        self.assertEqual((p.wait(timeout=120), p.stderr.read()), (-signal.SIGPIPE, b""))
+
+    def test_binary_data_is_not_written_to_a_terminal(self):
+        for command in (("asm", "song.txt"), ("roll", "song.txt", "--png"), ("render", "song.txt", *SHORT)):
+            controller, terminal = pty.openpty()
+            try:
+                r = subprocess.run([SONGTOOL, *command, "-o", "-"], cwd=self.s.dir, stdout=terminal,
+                                   stderr=subprocess.PIPE, text=True, timeout=60)
+            finally:
+                os.close(terminal)
+                os.close(controller)
+            self.assertEqual((r.returncode, r.stderr), (2, f"songtool: {command[0]}: -o - would write binary data "
+                                                            "to the terminal; redirect it\n"))
+
+    @staticmethod
+    def fill(path):
+        """Fills the file system of `path` to the last byte."""
+        with open(path, "wb", buffering=0) as f:
+            try:
+                while True:
+                    f.write(bytes(4096))
+            except OSError:
+                pass
+
+    def test_the_file_and_its_stems_appear_together(self):
+        """The stems' folder is a file system too small for them; the main file fits, but must not appear."""
+        earlier = b"an earlier render"
+        self.s.write("out.wav", earlier)
+        small = tempfile.mkdtemp(prefix="songtool-small-")
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", small]).returncode != 0:
+            os.rmdir(small)
+            self.skipTest("mounting a small file system needs root")
+        try:
+            r = self.s.tool("render", "song.txt", "-o", "out.wav", "--stems", small, *SHORT)
+            self.assertEqual(r.returncode, 1)
+            self.assertRegex(r.stderr, rf"^songtool: cannot write {small}/channel-\d\.wav: No space left on device\n$")
+            self.assertEqual((self.s.read("out.wav"), self.leftovers(), os.listdir(small)), (earlier, [], []))
+            # A full disk under the main file: every command keeps the earlier file.
+            for name, command in (("x.bin", ("asm",)), ("x.svg", ("roll",)), ("x.wav", ("render", *SHORT))):
+                target = os.path.join(small, name)
+                with open(target, "wb") as f:
+                    f.write(earlier)
+                self.fill(os.path.join(small, "filler"))
+                r = self.s.tool(command[0], "song.txt", *command[1:], "-o", target)
+                os.remove(os.path.join(small, "filler"))
+                self.assertEqual((r.returncode, r.stderr.splitlines()[-1]),
+                                 (1, f"songtool: cannot write {target}: No space left on device"), command)
+                with open(target, "rb") as f:
+                    self.assertEqual(f.read(), earlier)
+                self.assertEqual(os.listdir(small), [name])
+                os.remove(target)
+        finally:
+            subprocess.run(["umount", small])
+            os.rmdir(small)
 
     def test_the_song_itself_is_refused_as_output(self):
         for command in ("asm", "roll", "render"):
@@ -419,23 +490,39 @@ class WholeFiles(unittest.TestCase):
                              (2, f"songtool: {command}: -o ./song.txt is the song song.txt itself\n"))
             self.assertEqual(self.s.read("song.txt"), MIX.encode())
 
-    def test_a_signal_while_rendering_leaves_no_draft(self):
+    def drafting(self, p):
+        """Waits until the process has an unnamed file open in the scratch folder; false if it ended first."""
+        while p.poll() is None:
+            try:
+                links = [os.readlink(f"/proc/{p.pid}/fd/{fd}") for fd in os.listdir(f"/proc/{p.pid}/fd")]
+            except OSError:  # it ended, or closed a file meanwhile
+                continue
+            if any(link.startswith(self.s.dir) and link.endswith("(deleted)") for link in links):
+                return True
+        return False
+
+    def test_a_signal_while_writing_leaves_no_file(self):
         earlier = b"an earlier render"
         self.s.write("out.wav", earlier)
-        for delay in (0.3, 0.5, 0.7, 0.9):  # before, during and after the file's write
-            p = subprocess.Popen([SONGTOOL, "render", "song.txt", "-o", "out.wav"], cwd=self.s.dir,
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            time.sleep(delay)
-            p.send_signal(signal.SIGTERM)
-            status = p.wait(timeout=60)
-            self.assertEqual(self.leftovers(), [], delay)
-            if status != 0:
-                self.assertEqual(status, -signal.SIGTERM)
-                self.assertEqual(self.s.read("out.wav"), earlier)
-            else:  # finished before the signal: the whole new file
+        os.mkdir(self.s.path("stems"))
+        # The stems are written while the song is mixed; the main file only at the end, when a signal may come
+        # too late for a run or two.
+        for sig, options in ((signal.SIGINT, ("--stems", "stems")), (signal.SIGTERM, ("--stems", "stems")),
+                             (signal.SIGHUP, ("--stems", "stems")), (signal.SIGTERM, ())):
+            for attempt in range(5):
+                p = subprocess.Popen([SONGTOOL, "render", "song.txt", "-o", "out.wav", *options], cwd=self.s.dir,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                caught = self.drafting(p)
+                if caught:
+                    p.send_signal(sig)
+                status = p.wait(timeout=120)
+                self.assertEqual((self.leftovers(), os.listdir(self.s.path("stems"))), ([], []))
+                if status == -sig:
+                    break
+                self.assertEqual(status, 0, (sig, options))  # finished before the signal: the whole new file
                 self.assertEqual(wav_data(self.s.read("out.wav"))[1], 4 * SONG_FRAMES)
                 self.s.write("out.wav", earlier)
-
+            self.assertEqual((status, self.s.read("out.wav")), (-sig, earlier), options)
 
 
 class Pathological(unittest.TestCase):

@@ -182,6 +182,9 @@ class StudioCommandTest(unittest.TestCase):
                 r = s.tool("studio", *args)
                 self.assertEqual(r.returncode, 2, args)
                 self.assertTrue(r.stderr.startswith(message), r.stderr)
+            os.mkdir(s.path("folder.txt"))
+            r = s.tool("studio", "folder.txt")
+            self.assertEqual((r.returncode, r.stderr), (1, "songtool: cannot read folder.txt: Is a directory\n"))
             r = s.tool("studio", "--help")
             self.assertEqual((r.returncode, r.stdout.splitlines()[0]),
                              (0, "usage: songtool studio SONG [--port N] [--listen ADDRESS]"))

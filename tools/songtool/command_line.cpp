@@ -93,9 +93,17 @@ bool settle_findings(std::vector<Finding>& findings, bool werror)
     return !has_errors(findings);
 }
 
+int unreadable(const std::string& path, const std::string& reason, std::ostream& err)
+{
+    err << "songtool: cannot read " << path << ": " << reason << '\n';
+    return EXIT_FAILED;
+}
+
 bool written(int error, const std::string& path, std::ostream& err)
 {
-    if (error != 0) err << "songtool: could not write " << path << ": " << std::strerror(error) << '\n';
+    if (error != 0)
+        err << "songtool: cannot write " << (path == STANDARD_OUTPUT ? "standard output" : path) << ": "
+            << std::strerror(error) << '\n';
     return error == 0;
 }
 
@@ -104,9 +112,13 @@ int write_output(const std::string& path, const std::string& bytes, std::ostream
     return written(write_file_whole(path.c_str(), bytes.data(), bytes.size()), path, err) ? 0 : EXIT_FAILED;
 }
 
-bool writes_over_song(const std::string& command, const std::string& song, const std::string& output,
-                      std::ostream& err)
+bool refuses_output(const std::string& command, const std::string& song, const std::string& output, bool binary,
+                    std::ostream& err)
 {
+    if (output == STANDARD_OUTPUT && binary && isatty(STDOUT_FILENO) == 1) {
+        err << "songtool: " << command << ": -o - would write binary data to the terminal; redirect it\n";
+        return true;
+    }
     if (!same_file(song.c_str(), output.c_str())) return false;
     err << "songtool: " << command << ": -o " << output << " is the song " << song << " itself\n";
     return true;
@@ -114,11 +126,11 @@ bool writes_over_song(const std::string& command, const std::string& song, const
 
 int assemble_command(const Arguments& a, std::ostream& err)
 {
-    if (writes_over_song("asm", a.song, a.output, err)) return EXIT_USAGE;
+    const bool cpp = has_flag(a, "--cpp");
+    if (refuses_output("asm", a.song, a.output, !cpp, err)) return EXIT_USAGE;
     std::string source;
     std::string reason;
-    if (!read_file(a.song, source, reason))
-        return err << "songtool: cannot read " << a.song << ": " << reason << '\n', EXIT_USAGE;
+    if (!read_file(a.song, source, reason)) return unreadable(a.song, reason, err);
     std::vector<uint8_t> block;
     SongSounds sounds;
     std::vector<Finding> findings;
@@ -126,7 +138,7 @@ int assemble_command(const Arguments& a, std::ostream& err)
     const bool valid = settle_findings(findings, has_flag(a, "--werror"));
     report_findings(findings, err);
     if (!valid) return EXIT_INVALID;
-    const std::string bytes = has_flag(a, "--cpp") ? cpp_source(block, sounds, a.song)
+    const std::string bytes = cpp ? cpp_source(block, sounds, a.song)
                                                    : std::string(block.begin(), block.end());
     return write_output(a.output, bytes, err);
 }

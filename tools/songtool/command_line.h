@@ -10,8 +10,8 @@
 #include "song_findings.h"
 
 constexpr int EXIT_INVALID = 1;  // invalid song data
-constexpr int EXIT_FAILED = 1;   // a file that cannot be written
-constexpr int EXIT_USAGE = 2;    // a usage error or a file that cannot be read or written
+constexpr int EXIT_FAILED = 1;   // a file that cannot be read or written
+constexpr int EXIT_USAGE = 2;    // a usage error
 
 // Songs are under 64 KiB as blocks; their text stays far below this.
 constexpr size_t MAX_SONG_FILE_SIZE = size_t{4} << 20;
@@ -40,7 +40,10 @@ void report_findings(const std::vector<Finding>& findings, std::ostream& err);
 // `--werror` (werror) has made every warning one.
 bool settle_findings(std::vector<Finding>& findings, bool werror);
 
-// "songtool: could not write PATH: REASON" on `err` for an errno value;
+// "songtool: cannot read PATH: REASON" on `err`; EXIT_FAILED.
+int unreadable(const std::string& path, const std::string& reason, std::ostream& err);
+
+// "songtool: cannot write PATH: REASON" on `err` for an errno value;
 // false when there was something to say.
 bool written(int error, const std::string& path, std::ostream& err);
 
@@ -49,9 +52,11 @@ bool written(int error, const std::string& path, std::ostream& err);
 int write_output(const std::string& path, const std::string& bytes, std::ostream& err);
 
 // True, after saying so, when `output` is the file `song` (however
-// spelled): a command never writes over its own song.
-bool writes_over_song(const std::string& command, const std::string& song, const std::string& output,
-                      std::ostream& err);
+// spelled): a command never writes over its own song. Also true when
+// `output` is standard output on a terminal and the bytes are not text
+// (`binary`), which would only garble it.
+bool refuses_output(const std::string& command, const std::string& song, const std::string& output, bool binary,
+                    std::ostream& err);
 
 // `asm SONG.txt -o OUT [--cpp] [--werror]`: assembles the notation in
 // a.song and writes the block to a.output, as C++ source defining tarq_data

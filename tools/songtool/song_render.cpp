@@ -215,16 +215,35 @@ void discard_stems(RenderRun& run)
 }
 
 // Every stem, cut to `count` samples, times the master's normalisation, in
-// full-scale floats: a 16-bit sample s becomes s / 32768.
-bool finish_stems(RenderRun& run, float peak, uint32_t count, std::ostream& err)
+// full-scale floats (a 16-bit sample s becomes s / 32768), ready to be put
+// in place.
+bool ready_stems(RenderRun& run, float peak, uint32_t count, std::ostream& err)
 {
     const float scale = peak == 0.0f ? 0.0f : 32767.0f / peak / 32768.0f;
-    bool ok = true;
     for (int k = 0; k < CHANNEL_COUNT; ++k) {
         if (!run.stem_wanted[k]) continue;
         float_wave_keep(run.stems[k], count);
-        ok = written(float_wave_finish(run.stems[k], scale), run.stems[k].draft.path, err) && ok;
+        if (!written(float_wave_ready(run.stems[k], scale), run.stems[k].draft.path, err)) return false;
     }
+    return true;
+}
+
+// The main file and the stems appear together or not at all: each is
+// written out and synced before any of them is renamed into place.
+bool write_files(RenderRun& run, const int16_t* excerpt, uint32_t count, float peak, std::ostream& err)
+{
+    const std::string& output = run.request.output;
+    Draft main_file;
+    const bool ready = (output.empty() || written(wave_ready_pcm(main_file, output.c_str(), excerpt, count), output, err)) &&
+                       ready_stems(run, peak, count, err);
+    if (!ready) {
+        draft_discard(main_file);
+        discard_stems(run);
+        return false;
+    }
+    bool ok = output.empty() || written(draft_place(main_file), output, err);
+    for (int k = 0; k < CHANNEL_COUNT; ++k)
+        if (run.stem_wanted[k]) ok = written(draft_place(run.stems[k].draft), run.stems[k].draft.path, err) && ok;
     return ok;
 }
 
@@ -371,6 +390,9 @@ bool parse_render_arguments(const std::vector<std::string>& args, RenderRequest&
     }
     if (r.song.empty()) return error = "no SONG given", false;
     if (r.output.empty() && !r.play) return error = "render needs -o OUT.wav, --play or both", false;
+    if (r.stems_dir == STANDARD_OUTPUT) return error = "--stems needs a folder, not standard output", false;
+    if (r.output == STANDARD_OUTPUT && r.play)
+        return error = "-o - and --play: the playback's lines would go into the WAV file on standard output", false;
     if (length_given && wants_excerpt(r))
         return error = "an excerpt (--from, --to) is of the whole render: leave out --frames and --seconds", false;
     for (int k = 0; k < CHANNEL_COUNT; ++k) {
@@ -408,9 +430,7 @@ int render_song(const std::vector<uint8_t>& block, const Sounds& sounds, const R
     const int16_t* song = master_to_song(mix.samples, samples, peak);
     const int16_t* excerpt = song + 2 * std::size_t{request.span.first};
     const uint32_t count = 2 * (span_end(request.span, song, samples) - request.span.first);
-    bool ok = request.output.empty() ||
-              written(wave_write_pcm(request.output.c_str(), excerpt, count), request.output, err);
-    if (with_stems) ok = ok ? finish_stems(run, peak, count, err) : (discard_stems(run), false);
+    const bool ok = write_files(run, excerpt, count, peak, err);
     run.bar.finish();
     if (ok && request.play)
         play_and_report(excerpt, count, request.loop ? PlaybackRepeat::forever : PlaybackRepeat::once);

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "command_line.h"
+#include "output/draft.h"
 #include "song_asm.h"
 #include "song_check.h"
 #include "song_disasm.h"
@@ -36,7 +37,9 @@ constexpr CommandUsage COMMAND_USAGES[] = {
     {"info", "songtool info SONG [--json]            the timeline and a per-channel summary\n"},
     {"sounds", "songtool sounds SONG [--json]          the song's instruments, mix, presets and\n"
                "                                              equaliser, with what they mean in time\n"},
-    {"roll", "songtool roll SONG -o ROLL.svg|.png    draw the song as a piano roll\n"},
+    {"roll", "songtool roll SONG -o ROLL.svg|.png    draw the song as a piano roll\n"
+             "                                              (-o -: SVG, or PNG with --png, on standard\n"
+             "                                              output)\n"},
     {"render", "songtool render SONG -o OUT.wav [--play | --loop] [--solo 0,3] [--mute 7]\n"
                "                       [--normalise song|self] [--stems DIR] [--werror]\n"
                "                       [--frames N | --seconds S | --from A --to B]\n"
@@ -54,7 +57,7 @@ constexpr CommandUsage COMMAND_USAGES[] = {
     {"help", "songtool help | --help | -h             print this text; after a command (asm --help)\n"
              "                                              print that command's part of it\n"},
 };
-constexpr const char* SONG_IS = "SONG is a song in the notation or an assembled block.\n";
+constexpr const char* SONG_IS = "SONG is a song in the notation or an assembled block; -o - writes to standard output.\n";
 
 std::string usage()
 {
@@ -96,10 +99,7 @@ struct LoadedSong {
 bool load_song(const std::string& path, LoadedSong& song, std::ostream& err)
 {
     std::string content, reason;
-    if (!read_file(path, content, reason)) {
-        err << "songtool: cannot read " << path << ": " << reason << '\n';
-        return false;
-    }
+    if (!read_file(path, content, reason)) return unreadable(path, reason, err), false;
     song.from_notation = is_notation(content);
     if (song.from_notation) {
         assemble_song(content, path, song.block, song.sounds, song.marks, song.findings);
@@ -141,9 +141,10 @@ int render(const std::vector<std::string>& args, std::ostream& err)
     std::string error;
     if (!parse_render_arguments(args, request, error))
         return err << "songtool: render: " << error << '\n' << usage(), EXIT_USAGE;
-    if (!request.output.empty() && writes_over_song("render", request.song, request.output, err)) return EXIT_USAGE;
+    if (!request.output.empty() && refuses_output("render", request.song, request.output, true, err))
+        return EXIT_USAGE;
     LoadedSong song;
-    if (!load_song(request.song, song, err)) return EXIT_USAGE;
+    if (!load_song(request.song, song, err)) return EXIT_FAILED;
     const bool valid = settle_findings(song.findings, request.werror);
     report_findings(song.findings, err);
     if (!valid) return EXIT_INVALID;
@@ -158,14 +159,17 @@ int render(const std::vector<std::string>& args, std::ostream& err)
 
 int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
 {
+    RollFormat format = has_flag(a, "--png") ? RollFormat::png : RollFormat::svg;
+    if (a.output != STANDARD_OUTPUT && has_flag(a, "--png"))
+        return err << "songtool: roll: --png is for -o -; a file's name gives its format\n", EXIT_USAGE;
+    const bool named_format = a.output == STANDARD_OUTPUT || roll_format_of(a.output, format);
+    if (refuses_output("roll", a.song, a.output, format == RollFormat::png, err)) return EXIT_USAGE;
+    if (!named_format)
+        return err << "songtool: the roll's file must end in .svg or .png: " << a.output << '\n', EXIT_USAGE;
     Roll r = observe_roll(song.block.data(), song.block.size(), song.sounds.sounds);
     r.channel_names = song.sounds.channel_names;
     r.pickup = song.marks.pickup;
     r.byte_places = song.marks.byte_places;
-    if (writes_over_song("roll", a.song, a.output, err)) return EXIT_USAGE;
-    RollFormat format;
-    if (!roll_format_of(a.output, format))
-        return err << "songtool: the roll's file must end in .svg or .png: " << a.output << '\n', EXIT_USAGE;
     std::string picture, error;
     if (!draw_roll(r, a.song, format, picture, error)) return err << "songtool: " << error << '\n', EXIT_USAGE;
     if (r.cut)
@@ -200,6 +204,7 @@ int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::
     const std::string output = command == "asm" ? "OUT" : command == "roll" ? "ROLL.svg|.png" : "";
     const std::vector<std::string> flags = command == "asm"     ? std::vector<std::string>{"--cpp", "--werror"}
                                            : command == "check" ? std::vector<std::string>{"--json", "--werror"}
+                                           : command == "roll"  ? std::vector<std::string>{"--png"}
                                            : command == "sounds" || command == "info"
                                                ? std::vector<std::string>{"--json"}
                                                : std::vector<std::string>{};
@@ -212,7 +217,7 @@ int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::
     if (command == "asm") return assemble_command(a, err);
 
     LoadedSong song;
-    if (!load_song(a.song, song, err)) return EXIT_USAGE;
+    if (!load_song(a.song, song, err)) return EXIT_FAILED;
     if (command == "disasm") return disassemble(song, a.song, out, err);
     if (command == "check") return check(song, a, out, err);
     if (has_errors(song.findings)) return report_findings(song.findings, err), EXIT_INVALID;

@@ -425,19 +425,18 @@ void set_up(Studio& s)
     add_routes(s);
 }
 
-// The song to edit, made from the starter when it is not there; false
-// after saying why it cannot be had.
-bool open_song(const std::string& path, std::ostream& err)
+// The song to edit, made from the starter when it is not there: 0, or
+// the exit status after saying why it cannot be had.
+int open_song(const std::string& path, std::ostream& err)
 {
     std::string content, reason;
-    if (access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
-        if (const int e = write_file_whole(path.c_str(), STARTER_SONG, std::strlen(STARTER_SONG)); e != 0)
-            return err << "songtool: cannot make " << path << ": " << std::strerror(e) << '\n', false;
-    }
-    if (!read_file(path, content, reason)) return err << "songtool: cannot read " << path << ": " << reason << '\n', false;
+    if (access(path.c_str(), F_OK) != 0 && errno == ENOENT &&
+        !written(write_file_whole(path.c_str(), STARTER_SONG, std::strlen(STARTER_SONG)), path, err))
+        return EXIT_FAILED;
+    if (!read_file(path, content, reason)) return unreadable(path, reason, err);
     if (std::any_of(content.begin(), content.end(), [](char c) { return c == '\0'; }))
-        return err << "songtool: studio: " << path << " is an assembled block; the studio edits notation\n", false;
-    return true;
+        return err << "songtool: studio: " << path << " is an assembled block; the studio edits notation\n", EXIT_USAGE;
+    return 0;
 }
 
 std::string address_of(const Studio& s)
@@ -487,7 +486,7 @@ bool parse_studio_arguments(const std::vector<std::string>& args, StudioOptions&
 
 int run_studio(const StudioOptions& options, std::ostream& err)
 {
-    if (!open_song(options.song, err)) return EXIT_USAGE;
+    if (const int status = open_song(options.song, err); status != 0) return status;
     // Songs and answers of megabytes come and go all the time: each is
     // mapped and given back whole, instead of the allocator keeping them
     // in its heaps once the first was freed (it raises its threshold).
@@ -497,7 +496,7 @@ int run_studio(const StudioOptions& options, std::ostream& err)
     s->song.path = options.song;
     if (!is_loopback(options.listen)) {
         s->token = random_token();
-        if (s->token.empty()) return err << "songtool: studio: no random numbers for a token\n", EXIT_USAGE;
+        if (s->token.empty()) return err << "songtool: studio: no random numbers for a token\n", EXIT_FAILED;
         char name[256] = {};
         if (gethostname(name, sizeof name - 1) == 0) s->machine_name = lower(name);
     }

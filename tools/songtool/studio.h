@@ -17,6 +17,6 @@ struct StudioOptions {
 bool parse_studio_arguments(const std::vector<std::string>& args, StudioOptions& options, std::string& error);
 
 // Serves the page until SIGINT or SIGTERM, saying on `err` where; returns
-// 0 then, or EXIT_USAGE when SONG cannot be read or made, or the address
-// cannot be had.
+// 0 then, EXIT_FAILED when SONG cannot be read or made, or EXIT_USAGE when
+// it is a block or the address cannot be had.
 int run_studio(const StudioOptions& options, std::ostream& err);
