@@ -1,7 +1,7 @@
 # Cross build for 64-bit ARM Linux boards with Debian's cross compiler
 # (g++-aarch64-linux-gnu) and the arm64 multiarch libraries
-# (libasound2-dev:arm64, libgtest-dev:arm64; libcairo2-dev:arm64 for songtool
-# only). Target programs run on this machine under qemu-user, so tests and
+# (libasound2-dev:arm64, libgtest-dev:arm64; libcairo2-dev:arm64 and
+# libcpp-httplib-dev:arm64 for songtool only). Target programs run on this machine under qemu-user, so tests and
 # build-time tools work unchanged.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)

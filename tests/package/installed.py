@@ -25,7 +25,7 @@ import tempfile
 PROGRAMS = ("songrender", "songtool")
 # What each package must depend on, and what songrender must not drag in.
 NEEDED = {"songrender": {"libasound2", "libc6", "libstdc++6"},
-          "songtool": {"libasound2", "libc6", "libstdc++6", "libcairo2"}}
+          "songtool": {"libasound2", "libc6", "libstdc++6", "libcairo2", "libcpp-httplib0.11"}}
 NOT_NEEDED = {"songrender": {"libcairo2", "libfontconfig1"}, "songtool": set()}
 
 failures = []

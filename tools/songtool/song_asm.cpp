@@ -952,6 +952,8 @@ bool assemble(const std::string& source, const std::string& filename, SourceKind
     errors = a.errors;
     block = a.block;
     marks = a.marks;
+    marks.byte_places.clear();
+    for (const Loc& loc : a.byte_loc) marks.byte_places.push_back({loc.line, loc.column});
     return !has_errors(errors);
 }
 

@@ -25,7 +25,7 @@ void close_note(Watch& watch, int c)
     watch.sounding[c].reset();
 }
 
-void oscillator_note(Watch& watch, const Tarq& t, int c, const Event& e)
+void oscillator_note(Watch& watch, const Tarq& t, int c, const Event& e, uint16_t pos)
 {
     const int pitch = 12 * t.tarq_octave[c] + nibble_high(e.byte) + t.tarq_transpose[c];
     int tied_from = -1;
@@ -35,7 +35,7 @@ void oscillator_note(Watch& watch, const Tarq& t, int c, const Event& e)
     }
     close_note(watch, c);
     watch.sounding[c] = watch.roll->notes.size();
-    watch.roll->notes.push_back({c, watch.tick, watch.tick, pitch, tied_from});
+    watch.roll->notes.push_back({c, watch.tick, watch.tick, pitch, tied_from, pos});
 }
 
 // Sees each event before the interpreter acts on it, with the channel's
@@ -48,9 +48,9 @@ void on_event(void* context, const Tarq& t, int c, uint16_t pos)
     Roll& roll = *watch.roll;
     switch (e.op) {
     case Op::note:
-        if (c != DRUM_CHANNEL) oscillator_note(watch, t, c, e);
+        if (c != DRUM_CHANNEL) oscillator_note(watch, t, c, e, pos);
         else if (t.tarq_tie_flag[c] == 0)  // a tied drum note does not strike
-            roll.hits.push_back({watch.tick, (nibble_high(e.byte) - 1) % DRUM_SAMPLE_COUNT});
+            roll.hits.push_back({watch.tick, (nibble_high(e.byte) - 1) % DRUM_SAMPLE_COUNT, pos});
         break;
     case Op::rest:
         close_note(watch, c);

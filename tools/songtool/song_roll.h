@@ -8,6 +8,7 @@
 
 #include "data/tables.h"
 #include "song/bytecode.h"
+#include "song_timeline.h"
 
 constexpr uint32_t ROLL_TICKS_PER_BAR = 128;  // a whole note
 constexpr uint32_t ROLL_TICKS_PER_BEAT = 32;  // a quarter note
@@ -15,17 +16,22 @@ constexpr uint32_t ROLL_TICKS_PER_BEAT = 32;  // a quarter note
 // could otherwise ask for millions of shapes).
 constexpr uint32_t ROLL_MAX_TICKS = 512 * ROLL_TICKS_PER_BAR;
 constexpr size_t ROLL_MAX_EVENTS = 200000;
+// Where tick 0 lies in the picture, and the pixels of a tick.
+constexpr double ROLL_LEFT_PX = 56;
+constexpr double ROLL_TICK_PX = 1;
 
 struct RollNote {
     int channel;
     uint32_t start, end;  // ticks; the note sounds from start until end
     int pitch;            // index into the note table
     int tied_from;        // pitch of the note it continues (a tie to another pitch), or -1
+    uint32_t offset = 0;  // of the note event in the block
 };
 
 struct RollHit {
     uint32_t tick;
     int sample;  // drum sample 0..9
+    uint32_t offset = 0;  // of the note event in the block
 };
 
 struct RollTempo {
@@ -49,6 +55,10 @@ struct Roll {
     bool cut = false;  // the song goes on past end_tick, beyond what a picture can show
     uint32_t pickup = 0;  // ticks before bar 1 (the pick-up, bar 0, is not counted)
     std::array<std::string, CHANNEL_COUNT> channel_names;  // for the legend; empty: none
+    // Where the notation wrote each byte of the block (see SongMarks); empty
+    // for a block. Each note and hit of an SVG then names its source as
+    // data-source="LINE:COLUMN".
+    std::vector<SourcePlace> byte_places;
 };
 
 // The bars the song lasts, counted from the pick-up: up to the last closing

@@ -15,10 +15,10 @@
 
 namespace {
 
-constexpr double TICK_PX = 1;      // a bar is 128 pixels
+constexpr double TICK_PX = ROLL_TICK_PX;  // a bar is 128 pixels
 constexpr double SEMITONE_PX = 5;
 constexpr double LANE_PX = 10;     // one drum sample
-constexpr double LEFT = 56;        // octave and drum labels
+constexpr double LEFT = ROLL_LEFT_PX;  // octave and drum labels
 constexpr double RIGHT = 24;
 constexpr double STRIP = 12;       // a row of labels above the grid
 constexpr double TITLE = 16;
@@ -48,6 +48,7 @@ struct Item {
     Colour colour;
     double x, y, w, h;  // a line runs from (x, y) to (x + w, y + h)
     std::string text;   // drawn with its baseline at y
+    std::string source = {};  // "LINE:COLUMN" of the note that drew it, or empty
 };
 
 struct Layout {
@@ -190,12 +191,19 @@ void add_markers(const Roll& roll, const Layout& l, std::vector<Item>& items)
     }
 }
 
+std::string source_of(const Roll& roll, uint32_t offset)
+{
+    if (offset >= roll.byte_places.size() || roll.byte_places[offset].line == 0) return {};
+    const SourcePlace& at = roll.byte_places[offset];
+    return std::to_string(at.line) + ":" + std::to_string(at.column);
+}
+
 void add_music(const Roll& roll, const Layout& l, std::vector<Item>& items)
 {
     for (const RollNote& n : roll.notes) {
         const double w = std::max(1.0, (n.end - n.start) * TICK_PX - 1);
         items.push_back({Shape::rect, "note", CHANNEL_COLOUR[n.channel], tick_x(n.start),
-                         l.pitch_y(n.pitch) + 0.5, w, SEMITONE_PX - 1, {}});
+                         l.pitch_y(n.pitch) + 0.5, w, SEMITONE_PX - 1, {}, source_of(roll, n.offset)});
         if (n.tied_from >= 0) {
             const double from = l.pitch_y(n.tied_from) + SEMITONE_PX / 2;
             items.push_back({Shape::line, "tie", CHANNEL_COLOUR[n.channel], tick_x(n.start),
@@ -204,7 +212,7 @@ void add_music(const Roll& roll, const Layout& l, std::vector<Item>& items)
     }
     for (const RollHit& h : roll.hits)
         items.push_back({Shape::rect, "drum-hit", CHANNEL_COLOUR[DRUM_CHANNEL],
-                         tick_x(h.tick), l.lane_y(h.sample) + 1, 3, LANE_PX - 2, {}});
+                         tick_x(h.tick), l.lane_y(h.sample) + 1, 3, LANE_PX - 2, {}, source_of(roll, h.offset)});
 }
 
 // Where each channel reaches its closing hold, and the hold shaded from
@@ -327,6 +335,7 @@ bool add_classes(std::string& svg, const std::vector<Item>& items)
             const Item& item = items[k++];
             classed += std::string(" class=\"") + item.role + "\"";
             if (item.shape == Shape::text) classed += " aria-label=\"" + xml_escaped(item.text) + "\"";
+            if (!item.source.empty()) classed += " data-source=\"" + item.source + "\"";
         }
         if (svg[tag_end - 1] != '/') ++depth;
         at = name_end;

@@ -22,9 +22,15 @@ struct BarLine {
     int line = 0;     // where the `|` stands in the source
     int column = 0;
 };
+// Where the notation wrote a byte; line 0: nowhere (the header, padding).
+struct SourcePlace {
+    int line = 0;
+    int column = 0;
+};
 struct SongMarks {
     uint32_t pickup = 0;  // ticks before bar 1; that pick-up is bar 0
     std::vector<BarLine> bar_lines;
+    std::vector<SourcePlace> byte_places;  // one for each byte of the block
 };
 
 // From `tick` on, each tick runs `interval` frames after the one before;

@@ -16,6 +16,7 @@
 #include "song_render.h"
 #include "song_roll.h"
 #include "song_sounds.h"
+#include "studio.h"
 
 namespace {
 
@@ -46,6 +47,12 @@ constexpr CommandUsage COMMAND_USAGES[] = {
                "                                              32-bit float DIR/channel-K.wav per channel;\n"
                "                                              A, B: bar 41, bar and beat 41.3, time 1:23.5,\n"
                "                                              B also end; --loop: play until Ctrl-C)\n"},
+    {"studio", "songtool studio SONG [--port N] [--listen ADDRESS]\n"
+               "                                              edit, check, draw and play the song in a\n"
+               "                                              browser at the address it prints (SONG is\n"
+               "                                              notation, made if missing; port 8080, 0:\n"
+               "                                              any free one; beyond 127.0.0.1 it asks for\n"
+               "                                              the token in its address); Ctrl-C stops it\n"},
     {"--version", "songtool --version                     print the version\n"},
     {"help", "songtool help | --help | -h             print this text; after a command (asm --help)\n"
              "                                              print that command's part of it\n"},
@@ -162,12 +169,22 @@ int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
     Roll r = observe_roll(song.block.data(), song.block.size(), song.sounds.sounds);
     r.channel_names = song.sounds.channel_names;
     r.pickup = song.marks.pickup;
+    r.byte_places = song.marks.byte_places;
     std::string picture, error;
     if (!draw_roll(r, a.song, format, picture, error)) return err << "songtool: " << error << '\n', EXIT_USAGE;
     if (r.cut)
         err << "songtool: roll: drawn up to tick " << r.end_tick << " only: a roll shows at most "
             << ROLL_MAX_TICKS / ROLL_TICKS_PER_BAR << " bars and " << ROLL_MAX_EVENTS << " notes, hits and marks\n";
     return write_output(a.output, picture, err);
+}
+
+int studio(const std::vector<std::string>& args, std::ostream& err)
+{
+    StudioOptions options;
+    std::string error;
+    if (!parse_studio_arguments(args, options, error))
+        return err << "songtool: studio: " << error << '\n' << usage(), EXIT_USAGE;
+    return run_studio(options, err);
 }
 
 }  // namespace
@@ -182,6 +199,7 @@ int songtool_main(const std::vector<std::string>& args, std::ostream& out, std::
     if (command_usage && std::any_of(args.begin() + 1, args.end(), asks_for_help))
         return out << "usage: " << command_usage->lines << SONG_IS, 0;
     if (command == "render") return render(args, err);
+    if (command == "studio") return studio(args, err);
     Arguments a;
     const std::string output = command == "asm" ? "OUT" : command == "roll" ? "ROLL.svg|.png" : "";
     const std::vector<std::string> flags = command == "asm"     ? std::vector<std::string>{"--cpp", "--werror"}

@@ -1,0 +1,530 @@
+#include "studio.h"
+
+#include <arpa/inet.h>
+#include <malloc.h>
+#include <pthread.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ostream>
+
+#include "command_line.h"
+#include "output/draft.h"
+#include "song_roll.h"
+#include "studio_assets.h"
+#include "studio_json.h"
+#include "studio_song.h"
+
+namespace {
+
+constexpr size_t MAX_BODY = size_t{1} << 20;   // a song's text, as JSON
+constexpr time_t READ_SECONDS = 10;            // a request, head and body
+constexpr time_t WRITE_SECONDS = 30;           // each part of an answer
+// Connections at once: each holds a thread while it is kept alive (a
+// browser keeps several open), so there are enough for a few pages and
+// scripts, and an idle one lets its thread go soon. Mixes wait for their
+// turn apart from these (see STUDIO_MIXES).
+constexpr size_t SERVER_THREADS = 32;
+constexpr time_t KEEP_ALIVE_SECONDS = 1;
+constexpr size_t WAVE_PIECE = size_t{1} << 16; // an answer's WAV goes out in pieces of this
+constexpr int STUDIO_MMAP_THRESHOLD = 1 << 20;
+
+// A song for a SONG that does not exist yet: short, valid, quiet at the
+// end, with a bar line in every channel that plays.
+constexpr const char* STARTER_SONG = R"(; A new song. The studio checks, draws and plays it as you write.
+channel 0 lead
+  t43 o4 v8 l8 c e g >c< g e c e | c2 r2 |
+  [ r1 ]255
+channel 1 bass
+  o2 v10 l2 c g | c r |
+  [ r1 ]255
+channel 2
+  [ r1 ]255
+channel 3
+  [ r1 ]255
+channel 4
+  [ r1 ]255
+channel 5
+  [ r1 ]255
+channel 6
+  [ r1 ]255
+channel 7 drums
+  o3 v8 [ c8 f+8 d8 f+8 c8 f+8 d8 f+8 | ]2
+  [ r1 ]255
+)";
+
+bool read_port(const std::string& text, int& port)
+{
+    if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), ::isdigit)) return false;
+    port = std::stoi(text);
+    return port <= 65535;
+}
+
+bool is_loopback(const std::string& address)
+{
+    in_addr v4{};
+    in6_addr v6{};
+    if (address == "localhost") return true;
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    return inet_pton(AF_INET6, address.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+bool is_ip_literal(const std::string& address)
+{
+    in_addr v4{};
+    in6_addr v6{};
+    return inet_pton(AF_INET, address.c_str(), &v4) == 1 || inet_pton(AF_INET6, address.c_str(), &v6) == 1;
+}
+
+std::string lower(std::string text)
+{
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// 128 random bits as hex, or empty when the system gives none.
+std::string random_token()
+{
+    unsigned char bytes[16];
+    for (size_t done = 0; done < sizeof bytes;) {
+        const ssize_t n = getrandom(bytes + done, sizeof bytes - done, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return {};
+        done += static_cast<size_t>(n);
+    }
+    std::string token;
+    for (const unsigned char b : bytes) token += "0123456789abcdef"[b >> 4], token += "0123456789abcdef"[b & 15];
+    return token;
+}
+
+// Compares every byte whatever the first difference, so the time taken
+// tells nothing of the token.
+bool same_token(const std::string& given, const std::string& token)
+{
+    unsigned char difference = given.size() == token.size() ? 0 : 1;
+    for (size_t i = 0; i < token.size(); ++i)
+        difference |= static_cast<unsigned char>(token[i] ^ (i < given.size() ? given[i] : 0));
+    return difference == 0;
+}
+
+// A file's identity for the save's check: its size and an FNV-1a hash of
+// its bytes ("missing" when it is not there).
+std::string stamp_of(const std::string& path)
+{
+    std::string content, reason;
+    if (!read_file(path, content, reason)) return "missing";
+    uint64_t hash = 14695981039346656037ull;
+    for (const char c : content) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    char text[48];
+    std::snprintf(text, sizeof text, "%zu-%016llx", content.size(), static_cast<unsigned long long>(hash));
+    return text;
+}
+
+struct Studio {
+    StudioOptions options;
+    std::string token;  // required of every API request; empty on loopback
+    std::string machine_name;
+    int port = 0;
+    StudioSong song;
+    httplib::Server server;
+};
+
+// With a charset, which the server does not compress (as it would
+// application/json itself): on this machine's own network compressing a
+// roll takes far longer than sending it.
+constexpr const char* JSON_TYPE = "application/json; charset=utf-8";
+constexpr const char* SVG_TYPE = "image/svg+xml; charset=utf-8";
+
+void send_json(httplib::Response& res, int status, const std::string& json)
+{
+    res.status = status;
+    res.set_content(json + "\n", JSON_TYPE);
+}
+
+void send_error(httplib::Response& res, int status, const std::string& message)
+{
+    send_json(res, status, "{\"error\": " + json_string(message) + "}");
+}
+
+// "host", "host:port", "[v6]:port" -> host and port (0 when not given).
+bool split_host(const std::string& value, std::string& host, int& port)
+{
+    port = 0;
+    std::string rest;
+    if (!value.empty() && value[0] == '[') {
+        const size_t close = value.find(']');
+        if (close == std::string::npos) return false;
+        host = value.substr(1, close - 1);
+        rest = value.substr(close + 1);
+    } else {
+        const size_t colon = value.find(':');
+        host = value.substr(0, colon);
+        rest = colon == std::string::npos ? "" : value.substr(colon);
+    }
+    if (rest.empty()) return !host.empty();
+    return rest[0] == ':' && read_port(rest.substr(1), port) && !host.empty();
+}
+
+// The Host a request names must be this server under a name no other site
+// can take: an address, localhost, or the machine's own name. A page of
+// another site that rebinds its name to this address names its own host.
+bool host_allowed(const Studio& s, const std::string& value)
+{
+    std::string host;
+    int port = 0;
+    if (!split_host(value, host, port) || port != s.port) return false;
+    host = lower(host);
+    if (s.token.empty()) return is_loopback(host);
+    return is_ip_literal(host) || host == "localhost" || (!s.machine_name.empty() && host == s.machine_name);
+}
+
+// Why a request is refused before it is routed, with its status; 0 when
+// it may go on.
+int refusal(const Studio& s, const httplib::Request& req, std::string& why)
+{
+    if (!host_allowed(s, req.get_header_value("Host"))) return why = "this server answers only to its own address", 403;
+    const std::string origin = req.get_header_value("Origin");
+    if (req.has_header("Origin") && origin != "http://" + req.get_header_value("Host"))
+        return why = "requests from another site's pages are refused", 403;
+    if (req.get_header_value("Sec-Fetch-Site") == "cross-site") return why = "requests from another site's pages are refused", 403;
+    if (s.token.empty() || !req.path.starts_with("/api/")) return 0;
+    const std::string given =
+        req.has_header("X-Studio-Token") ? req.get_header_value("X-Studio-Token") : req.get_param_value("token");
+    if (!same_token(given, s.token)) return why = "a missing or wrong token: use the address the studio printed", 401;
+    return 0;
+}
+
+// The request's JSON object; false after answering 400.
+bool read_body(const httplib::Request& req, httplib::Response& res, JsonObject& body)
+{
+    std::string error;
+    if (req.body.empty()) return body.clear(), true;
+    if (parse_json_object(req.body, body, error)) return true;
+    send_error(res, 400, "the body is not a JSON object of plain values: " + error);
+    return false;
+}
+
+// A member that must be a string (numbers are taken as written); false
+// after answering 400.
+bool text_member(const JsonObject& body, const std::string& name, std::string& value, httplib::Response& res)
+{
+    const auto it = body.find(name);
+    if (it == body.end() || it->second.kind == JsonValue::Kind::null) return true;
+    if (it->second.kind == JsonValue::Kind::string || it->second.kind == JsonValue::Kind::number)
+        return value = it->second.text, true;
+    send_error(res, 400, "'" + name + "' must be a string");
+    return false;
+}
+
+// The text a request is about: its "text", or the song as on disk.
+std::shared_ptr<StudioText> requested_text(Studio& s, const JsonObject& body, httplib::Response& res)
+{
+    if (body.count("text") != 0) {
+        std::string text;
+        if (!text_member(body, "text", text, res)) return nullptr;
+        return studio_text(s.song, text);
+    }
+    std::string content, reason;
+    if (!read_file(s.options.song, content, reason)) {
+        send_error(res, 500, "cannot read " + s.options.song + ": " + reason);
+        return nullptr;
+    }
+    return studio_text(s.song, content);
+}
+
+// The text of a request that needs a valid song; null after answering.
+std::shared_ptr<StudioText> valid_text(Studio& s, const JsonObject& body, httplib::Response& res)
+{
+    std::shared_ptr<StudioText> text = requested_text(s, body, res);
+    if (text == nullptr || text->valid) return text;
+    send_json(res, 422, "{\"error\": \"the song has errors\", \"findings\": " + findings_json(text->findings) + "}");
+    return nullptr;
+}
+
+// Answers with what `answer` makes of the request's text, when it is valid.
+template <class Answer>
+void on_valid_text(Studio& s, const httplib::Request& req, httplib::Response& res, Answer answer)
+{
+    JsonObject body;
+    if (!read_body(req, res, body)) return;
+    if (const std::shared_ptr<StudioText> text = valid_text(s, body, res)) answer(*text);
+}
+
+void serve_wave(httplib::Response& res, const RenderSpan& span, StudioWave wave)
+{
+    auto shared = std::make_shared<const StudioWave>(std::move(wave));
+    res.set_header("X-Span-Frames", std::to_string(span.first) + "-" + std::to_string(span.end));
+    const size_t header = sizeof shared->header;
+    res.set_content_provider(
+        header + 2 * shared->count, "audio/wav", [shared, header](size_t offset, size_t, httplib::DataSink& sink) {
+            if (offset < header)
+                return sink.write(reinterpret_cast<const char*>(&shared->header) + offset, header - offset);
+            const size_t at = offset - header;
+            const char* bytes = reinterpret_cast<const char*>(shared->samples->data() + shared->first);
+            return sink.write(bytes + at, std::min(WAVE_PIECE, 2 * shared->count - at));
+        });
+}
+
+void render(Studio& s, const httplib::Request& req, httplib::Response& res)
+{
+    JsonObject body;
+    if (!read_body(req, res, body)) return;
+    StudioRenderRequest asked;
+    if (!text_member(body, "from", asked.from, res) || !text_member(body, "to", asked.to, res) ||
+        !text_member(body, "solo", asked.solo, res) || !text_member(body, "mute", asked.mute, res))
+        return;
+    const std::shared_ptr<StudioText> text = valid_text(s, body, res);
+    if (text == nullptr) return;
+    RenderRequest request;
+    std::string error;
+    if (!studio_render_request(*text, asked, request, error)) return send_error(res, 400, error);
+    StudioWave wave;
+    if (!studio_render(s.song, *text, request, wave, error)) return send_error(res, 503, error);
+    serve_wave(res, request.span, std::move(wave));
+}
+
+// What the page shows of a text: its findings and, when it is valid, its
+// roll, timeline and sounds; the background mixer starts on its sound.
+void analyse(Studio& s, const httplib::Request& req, httplib::Response& res)
+{
+    JsonObject body;
+    if (!read_body(req, res, body)) return;
+    const std::shared_ptr<StudioText> text = requested_text(s, body, res);
+    if (text == nullptr) return;
+    std::string json = "{\"findings\": " + findings_json(text->findings) +
+                       ", \"valid\": " + (text->valid ? "true" : "false");
+    if (text->valid) {
+        studio_prepare(s.song, text);
+        std::string svg, error;
+        if (!studio_roll(s.song, *text, svg, error)) return send_error(res, 500, error);
+        std::string names;
+        for (const std::string& name : text->sounds.channel_names) names += (names.empty() ? "" : ", ") + json_string(name);
+        json += ", \"channel_names\": [" + names + "], \"roll_left\": " + std::to_string(ROLL_LEFT_PX) +
+                ", \"roll_tick_px\": " + std::to_string(ROLL_TICK_PX);
+        json += ", \"roll\": " + json_string(svg) + ", \"timeline\": " + studio_timeline(*text, true) +
+                ", \"timeline_text\": " + json_string(studio_timeline(*text, false)) +
+                ", \"sounds_text\": " + json_string(studio_sounds(*text, false));
+    }
+    send_json(res, 200, json + "}");
+}
+
+void load(Studio& s, httplib::Response& res)
+{
+    std::string content, reason;
+    const std::string stamp = stamp_of(s.options.song);
+    if (!read_file(s.options.song, content, reason))
+        return send_error(res, 500, "cannot read " + s.options.song + ": " + reason);
+    send_json(res, 200, "{\"path\": " + json_string(s.options.song) + ", \"text\": " + json_string(content) +
+                            ", \"stamp\": " + json_string(stamp) + "}");
+}
+
+// Saves the text whole, unless the file changed since the page loaded it
+// (its stamp differs) and the save is not forced.
+void save(Studio& s, const httplib::Request& req, httplib::Response& res)
+{
+    JsonObject body;
+    std::string text, stamp;
+    if (!read_body(req, res, body) || !text_member(body, "text", text, res) || !text_member(body, "stamp", stamp, res))
+        return;
+    if (body.count("text") == 0) return send_error(res, 400, "'text' is missing");
+    const auto force = body.find("force");
+    const bool forced = force != body.end() && force->second.kind == JsonValue::Kind::boolean && force->second.flag;
+    const std::string on_disk = stamp_of(s.options.song);
+    if (on_disk != stamp && !forced)
+        return send_json(res, 409, "{\"error\": " + json_string(s.options.song + " changed on disk since it was loaded") +
+                                       ", \"stamp\": " + json_string(on_disk) + "}");
+    if (const int e = write_file_whole(s.options.song.c_str(), text.data(), text.size()); e != 0)
+        return send_error(res, 500, "cannot write " + s.options.song + ": " + std::strerror(e));
+    send_json(res, 200, "{\"stamp\": " + json_string(stamp_of(s.options.song)) + "}");
+}
+
+void add_routes(Studio& s)
+{
+    for (size_t k = 0; k < STUDIO_ASSET_COUNT; ++k) {
+        const StudioAsset& asset = STUDIO_ASSETS[k];
+        const std::string path = std::string(asset.path) == "/index.html" ? "/" : asset.path;
+        s.server.Get(path, [&asset](const httplib::Request&, httplib::Response& res) {
+            res.set_content(reinterpret_cast<const char*>(asset.bytes), asset.size, asset.type);
+        });
+    }
+    httplib::Server& api = s.server;
+    api.Get("/api/load", [&s](const httplib::Request&, httplib::Response& res) { load(s, res); });
+    api.Post("/api/save", [&s](const httplib::Request& req, httplib::Response& res) { save(s, req, res); });
+    api.Post("/api/analyse", [&s](const httplib::Request& req, httplib::Response& res) { analyse(s, req, res); });
+    api.Post("/api/render", [&s](const httplib::Request& req, httplib::Response& res) { render(s, req, res); });
+    api.Post("/api/check", [&s](const httplib::Request& req, httplib::Response& res) {
+        JsonObject body;
+        if (!read_body(req, res, body)) return;
+        if (const auto text = requested_text(s, body, res)) send_json(res, 200, findings_json(text->findings));
+    });
+    api.Post("/api/timeline", [&s](const httplib::Request& req, httplib::Response& res) {
+        on_valid_text(s, req, res, [&](const StudioText& text) { send_json(res, 200, studio_timeline(text, true)); });
+    });
+    api.Post("/api/sounds", [&s](const httplib::Request& req, httplib::Response& res) {
+        on_valid_text(s, req, res, [&](const StudioText& text) { send_json(res, 200, studio_sounds(text, true)); });
+    });
+    api.Post("/api/roll", [&s](const httplib::Request& req, httplib::Response& res) {
+        on_valid_text(s, req, res, [&](const StudioText& text) {
+            std::string svg, error;
+            if (!studio_roll(s.song, text, svg, error)) return send_error(res, 500, error);
+            res.set_content(svg, SVG_TYPE);
+        });
+    });
+}
+
+const char* status_reason(int status)
+{
+    switch (status) {
+    case 400: return "a malformed request";
+    case 404: return "no such page or API";
+    case 405: return "the method does not fit the path";
+    case 413: return "the request is too large (a body holds at most 1 MiB of JSON)";
+    case 414: return "the address is too long";
+    default: return status >= 500 ? "the server failed on the request" : "the request is refused";
+    }
+}
+
+void set_up(Studio& s)
+{
+    httplib::Server& server = s.server;
+    server.new_task_queue = [] { return new httplib::ThreadPool(SERVER_THREADS); };
+    server.set_payload_max_length(MAX_BODY);
+    server.set_read_timeout(READ_SECONDS);
+    server.set_write_timeout(WRITE_SECONDS);
+    server.set_keep_alive_timeout(KEEP_ALIVE_SECONDS);
+    server.set_pre_routing_handler([&s](const httplib::Request& req, httplib::Response& res) {
+        std::string why;
+        const int status = refusal(s, req, why);
+        if (status == 0) return httplib::Server::HandlerResponse::Unhandled;
+        send_error(res, status, why);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    // Every refusal says why as JSON; an answer with its own body keeps it.
+    server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        send_error(res, res.status, status_reason(res.status));
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr failure) {
+        std::string what = "the server failed on the request";
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+            what += std::string(": ") + e.what();
+        } catch (...) {
+        }
+        send_error(res, 500, what);
+    });
+    add_routes(s);
+}
+
+// The song to edit, made from the starter when it is not there: 0, or
+// the exit status after saying why it cannot be had.
+int open_song(const std::string& path, std::ostream& err)
+{
+    std::string content, reason;
+    if (access(path.c_str(), F_OK) != 0 && errno == ENOENT &&
+        !written(write_file_whole(path.c_str(), STARTER_SONG, std::strlen(STARTER_SONG)), path, err))
+        return EXIT_FAILED;
+    if (!read_file(path, content, reason)) return unreadable(path, reason, err);
+    if (std::any_of(content.begin(), content.end(), [](char c) { return c == '\0'; }))
+        return err << "songtool: studio: " << path << " is an assembled block; the studio edits notation\n", EXIT_USAGE;
+    return 0;
+}
+
+std::string address_of(const Studio& s)
+{
+    const bool v6 = s.options.listen.find(':') != std::string::npos;
+    std::string address = "http://" + (v6 ? "[" + s.options.listen + "]" : s.options.listen) + ":" + std::to_string(s.port) + "/";
+    return s.token.empty() ? address : address + "?token=" + s.token;
+}
+
+// Waits for SIGINT or SIGTERM (blocked in every thread, so that only this
+// one takes them) and stops the server.
+void stop_on_signal(Studio& s, const sigset_t& stop, std::atomic<bool>& signalled)
+{
+    int signal = 0;
+    while (sigwait(&stop, &signal) != 0) {
+    }
+    signalled = true;
+    s.server.stop();
+}
+
+}  // namespace
+
+bool parse_studio_arguments(const std::vector<std::string>& args, StudioOptions& options, std::string& error)
+{
+    bool port_given = false, listen_given = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--port" || a == "--listen") {
+            bool& given = a == "--port" ? port_given : listen_given;
+            if (given) return error = a + " given twice", false;
+            given = true;
+            if (i + 1 == args.size()) return error = a + " needs a value", false;
+            const std::string& value = args[++i];
+            if (a == "--listen") options.listen = value;
+            else if (!read_port(value, options.port))
+                return error = "--port: '" + value + "' is not a port from 0 to 65535", false;
+            if (a == "--listen" && value.empty()) return error = "--listen needs an address", false;
+        } else if (options.song.empty() && !a.empty() && a[0] != '-') {
+            options.song = a;
+        } else {
+            return error = "unexpected '" + a + "'", false;
+        }
+    }
+    if (options.song.empty()) return error = "no SONG given", false;
+    return true;
+}
+
+int run_studio(const StudioOptions& options, std::ostream& err)
+{
+    if (const int status = open_song(options.song, err); status != 0) return status;
+    // Songs and answers of megabytes come and go all the time: each is
+    // mapped and given back whole, instead of the allocator keeping them
+    // in its heaps once the first was freed (it raises its threshold).
+    mallopt(M_MMAP_THRESHOLD, STUDIO_MMAP_THRESHOLD);
+    auto s = std::make_unique<Studio>();
+    s->options = options;
+    s->song.path = options.song;
+    if (!is_loopback(options.listen)) {
+        s->token = random_token();
+        if (s->token.empty()) return err << "songtool: studio: no random numbers for a token\n", EXIT_FAILED;
+        char name[256] = {};
+        if (gethostname(name, sizeof name - 1) == 0) s->machine_name = lower(name);
+    }
+    set_up(*s);
+    s->port = options.port == 0 ? s->server.bind_to_any_port(options.listen)
+                                : (s->server.bind_to_port(options.listen, options.port) ? options.port : -1);
+    if (s->port <= 0)
+        return err << "songtool: studio: cannot listen on " << options.listen << " port " << options.port << ": "
+                   << std::strerror(errno) << '\n',
+               EXIT_USAGE;
+
+    // SIGPIPE blocked too: a client that went away fails the write instead.
+    sigset_t stop, blocked, previous;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    blocked = stop;
+    sigaddset(&blocked, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+    studio_start(s->song);
+    std::atomic<bool> signalled = false;
+    std::thread waiter(stop_on_signal, std::ref(*s), std::cref(stop), std::ref(signalled));
+    err << "studio: " << address_of(*s) << '\n' << std::flush;
+    const bool listened = s->server.listen_after_bind();
+    if (!signalled) pthread_kill(waiter.native_handle(), SIGTERM);  // it stopped by itself
+    waiter.join();
+    studio_stop(s->song);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    err << "studio: stopped\n";
+    return listened ? 0 : EXIT_FAILED;
+}

@@ -1,0 +1,198 @@
+#include "studio_song.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "driver/mix.h"
+#include "fx/mixdown.h"
+#include "song_asm.h"
+#include "song_info.h"
+#include "song_roll.h"
+
+namespace {
+
+// Holds one of the studio's mixes for as long as it lives.
+class MixTurn {
+public:
+    explicit MixTurn(StudioSong& song) : song_(song) { song_.mixes.acquire(); }
+    ~MixTurn() { song_.mixes.release(); }
+    MixTurn(const MixTurn&) = delete;
+    MixTurn& operator=(const MixTurn&) = delete;
+
+private:
+    StudioSong& song_;
+};
+
+// The mix of the first `frames` frames of the channels `in_master` leaves in.
+bool mix_text(StudioSong& song, const StudioText& text, const bool (&in_master)[CHANNEL_COUNT], uint32_t frames,
+              MasterMix& mix, std::string& error)
+{
+    MixOptions options{text.block.data(), &text.sounds.sounds};
+    options.frames = frames;
+    std::copy(std::begin(in_master), std::end(in_master), options.in_master);
+    Fault fault;
+    const MixTurn turn(song);
+    if (mix_channels(options, mix, fault)) return true;
+    error = fault.message;
+    return false;
+}
+
+// Samples [first, first + count) of the master at `peak`'s level, in the
+// file's byte order.
+std::shared_ptr<const StudioSamples> normalised(MasterMix& mix, size_t first, size_t count, float peak)
+{
+    const int16_t* song = master_to_song(mix.samples + first, static_cast<uint32_t>(count), peak);
+    auto samples = std::make_shared<StudioSamples>(song, song + count);
+    if constexpr (std::endian::native == std::endian::big)
+        for (int16_t& s : *samples) s = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(s)));
+    return samples;
+}
+
+// The text's full mix, made here unless another thread is making it (then
+// waited for) or has made it.
+bool full_mix(StudioSong& song, StudioText& text, FullMix& result, std::string& error)
+{
+    std::unique_lock lock(text.mutex);
+    text.mixed.wait(lock, [&] { return text.full_mix.state != FullMix::State::running; });
+    if (text.full_mix.state == FullMix::State::ready) return result = text.full_mix, true;
+    text.full_mix.state = FullMix::State::running;
+    lock.unlock();
+
+    constexpr bool every_channel[CHANNEL_COUNT] = {true, true, true, true, true, true, true, true};
+    MasterMix mix{};
+    const bool ok = mix_text(song, text, every_channel, SONG_FRAMES, mix, error);
+    FullMix made;
+    if (ok) {
+        made = {FullMix::State::ready, mix.peak, normalised(mix, 0, mix.length, mix.peak)};
+        mix_release(mix);
+    }
+    lock.lock();
+    text.full_mix = made;  // State::none again after a failure, for a later try
+    result = made;
+    text.mixed.notify_all();
+    return ok;
+}
+
+void run_mixer(StudioSong& song)
+{
+    std::unique_lock lock(song.mutex);
+    for (;;) {
+        song.wake.wait(lock, [&] { return song.stopping || song.pending != nullptr; });
+        if (song.stopping) return;
+        const std::shared_ptr<StudioText> text = std::move(song.pending);
+        song.pending.reset();
+        lock.unlock();
+        FullMix unused;
+        std::string error;  // a request for the text meets it again
+        full_mix(song, *text, unused, error);
+        lock.lock();
+    }
+}
+
+std::shared_ptr<StudioText> assembled(const StudioSong& song, const std::string& source)
+{
+    auto text = std::make_shared<StudioText>();
+    text->text = source;
+    text->valid = assemble_song(source, song.path, text->block, text->sounds, text->marks, text->findings);
+    if (text->valid) text->timeline = song_timeline(text->block.data(), text->block.size(), text->marks);
+    return text;
+}
+
+}  // namespace
+
+void studio_start(StudioSong& song) { song.mixer = std::thread(run_mixer, std::ref(song)); }
+
+void studio_stop(StudioSong& song)
+{
+    {
+        std::lock_guard lock(song.mutex);
+        song.stopping = true;
+    }
+    song.wake.notify_all();
+    if (song.mixer.joinable()) song.mixer.join();
+}
+
+std::shared_ptr<StudioText> studio_text(StudioSong& song, const std::string& source)
+{
+    // Assembled under the lock (a few milliseconds), so that requests that
+    // come together with one text share one StudioText and its mixes.
+    std::lock_guard lock(song.mutex);
+    for (const auto& text : song.recent)
+        if (text->text == source) return text;
+    std::shared_ptr<StudioText> text = assembled(song, source);
+    song.recent.push_front(text);
+    if (song.recent.size() > STUDIO_TEXTS_KEPT) song.recent.pop_back();
+    return text;
+}
+
+void studio_prepare(StudioSong& song, const std::shared_ptr<StudioText>& text)
+{
+    if (!text->valid) return;
+    {
+        std::lock_guard lock(song.mutex);
+        song.pending = text;
+    }
+    song.wake.notify_all();
+}
+
+bool studio_render_request(const StudioText& text, const StudioRenderRequest& asked, RenderRequest& request,
+                           std::string& error)
+{
+    // The command line's own reading, so that a request means what the
+    // same options to `songtool render` mean and is refused in its words.
+    std::vector<std::string> args{"render", "SONG", "-o", "OUT.wav"};
+    const std::pair<const char*, const std::string*> options[] = {
+        {"--from", &asked.from}, {"--to", &asked.to}, {"--solo", &asked.solo}, {"--mute", &asked.mute}};
+    for (const auto& [option, value] : options)
+        if (!value->empty()) args.insert(args.end(), {option, *value});
+    if (!parse_render_arguments(args, request, error)) return false;
+    if (request.to.kind == SongPoint::Kind::end)
+        return error = "--to: end is not served here: leave out 'to' for the render's end", false;
+    return !wants_excerpt(request) || excerpt_span(request, text.timeline, request.span, error);
+}
+
+bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& request, StudioWave& wave,
+                   std::string& error)
+{
+    const RenderSpan& span = request.span;
+    wave.first = 2 * size_t{span.first};
+    wave.count = 2 * size_t{span.end - span.first};
+    wave.header = pcm_wave_header(static_cast<uint32_t>(wave.count));
+    const bool every_channel =
+        std::all_of(std::begin(request.in_master), std::end(request.in_master), [](bool in) { return in; });
+    // Every excerpt is at the whole song's level; when every channel plays,
+    // it is a piece of the full mix itself.
+    MasterMix mix{};
+    if (!every_channel && !mix_text(song, text, request.in_master, span.end, mix, error)) return false;
+    FullMix full;
+    if (!full_mix(song, text, full, error)) {
+        mix_release(mix);
+        return false;
+    }
+    if (every_channel) {
+        wave.samples = full.song;
+        return true;
+    }
+    wave.samples = normalised(mix, wave.first, wave.count, full.peak);
+    wave.first = 0;
+    mix_release(mix);
+    return true;
+}
+
+bool studio_roll(StudioSong& song, const StudioText& text, std::string& svg, std::string& error)
+{
+    const std::lock_guard lock(song.drawing);
+    Roll roll = observe_roll(text.block.data(), text.block.size(), text.sounds.sounds);
+    roll.channel_names = text.sounds.channel_names;
+    roll.pickup = text.marks.pickup;
+    roll.byte_places = text.marks.byte_places;
+    return draw_roll(roll, song.path, RollFormat::svg, svg, error);
+}
+
+std::string studio_timeline(const StudioText& text, bool json)
+{
+    return song_info(text.block.data(), text.block.size(), text.marks, text.sounds.channel_names, json);
+}
+
+std::string studio_sounds(const StudioText& text, bool json) { return describe_sounds(text.sounds, json); }

@@ -1,0 +1,104 @@
+// What songtool studio knows of the song: each text the page sends is
+// assembled and checked once, and its renders are made on their own
+// threads and shared by every request for that text. The state is a value
+// the server owns; every function may be called from any thread.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <semaphore>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/wave.h"
+#include "song_findings.h"
+#include "song_render.h"
+#include "song_sounds.h"
+#include "song_timeline.h"
+
+// 16-bit stereo samples in the file's (little-endian) byte order.
+using StudioSamples = std::vector<int16_t>;
+
+// The whole song with every channel, normalised to its own peak: the song's
+// level for every excerpt of this text.
+struct FullMix {
+    enum class State { none, running, ready } state = State::none;
+    float peak = 0.0f;
+    std::shared_ptr<const StudioSamples> song;
+};
+
+// One text of the song, as assembled.
+struct StudioText {
+    std::string text;
+    std::vector<Finding> findings;
+    bool valid = false;  // no errors: it can be drawn and played
+    std::vector<uint8_t> block;
+    SongSounds sounds;
+    SongMarks marks;
+    SongTimeline timeline;
+
+    std::mutex mutex;
+    std::condition_variable mixed;  // full_mix left State::running
+    FullMix full_mix;
+};
+
+// An excerpt as a WAV file: the header, then `count` samples of `samples`
+// from `first` on.
+struct StudioWave {
+    wave_header header;
+    std::shared_ptr<const StudioSamples> samples;
+    size_t first = 0, count = 0;
+};
+
+constexpr int STUDIO_MIXES = 2;  // mixes at once: each takes 46 MB and keeps a core busy
+constexpr size_t STUDIO_TEXTS_KEPT = 2;
+
+struct StudioSong {
+    std::string path;  // SONG, named in findings
+    std::mutex mutex;
+    std::deque<std::shared_ptr<StudioText>> recent;  // newest first
+    std::counting_semaphore<STUDIO_MIXES> mixes{STUDIO_MIXES};
+    std::mutex drawing;  // cairo and fontconfig draw one roll at a time
+
+    // The mixer in the background: it mixes the newest text it was given,
+    // skipping any that a newer one replaced while it was busy.
+    std::condition_variable wake;
+    std::shared_ptr<StudioText> pending;
+    bool stopping = false;
+    std::thread mixer;
+};
+
+// Starts and stops the background mixer.
+void studio_start(StudioSong& song);
+void studio_stop(StudioSong& song);
+
+// The text assembled and checked, from the recent ones when it is one.
+std::shared_ptr<StudioText> studio_text(StudioSong& song, const std::string& text);
+
+// Has the background mixer make the text's full mix next (if it is valid).
+void studio_prepare(StudioSong& song, const std::shared_ptr<StudioText>& text);
+
+// What a render request names: an excerpt from `from` to `to` (as
+// `render --from --to` reads them, either empty for the song's start or
+// the render's end) of the channels `solo` and `mute` leave in (as
+// `render --solo --mute`). False with the reason for a bad request.
+struct StudioRenderRequest {
+    std::string from, to, solo, mute;
+};
+bool studio_render_request(const StudioText& text, const StudioRenderRequest& asked, RenderRequest& request,
+                           std::string& error);
+
+// The excerpt as `songtool render` writes it at the song's level. False
+// with the reason when the mix fails (out of memory).
+bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& request, StudioWave& wave,
+                   std::string& error);
+
+// The roll's SVG with each note's source, the timeline and the sounds, as
+// `roll`, `info --json` and `sounds --json` give them (the text forms
+// without `json`). The text must be valid. The roll may fail (cairo).
+bool studio_roll(StudioSong& song, const StudioText& text, std::string& svg, std::string& error);
+std::string studio_timeline(const StudioText& text, bool json);
+std::string studio_sounds(const StudioText& text, bool json);
