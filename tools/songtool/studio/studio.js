@@ -4,7 +4,7 @@
 
 const RATE = 44100;
 const TICKS_PER_BEAT = 32;
-const PAUSE_MS = 250;  // an edit is checked once typing pauses this long
+const PAUSE_MS = 150;  // an edit is checked once typing pauses this long
 const CHANNELS = 8;
 
 const $ = (id) => document.getElementById(id);
