@@ -123,3 +123,12 @@ Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds)
     std::erase_if(roll.calls, [&](const RollCall& c) { return c.tick >= roll.end_tick; });
     return roll;
 }
+
+Roll observe_song_roll(const std::vector<uint8_t>& block, const SongSounds& sounds, const SongMarks& marks)
+{
+    Roll roll = observe_roll(block.data(), block.size(), sounds.sounds);
+    roll.channel_names = sounds.channel_names;
+    roll.pickup = marks.pickup;
+    roll.byte_places = marks.byte_places;
+    return roll;
+}

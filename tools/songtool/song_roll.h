@@ -8,6 +8,7 @@
 
 #include "data/tables.h"
 #include "song/bytecode.h"
+#include "song_sounds.h"
 #include "song_timeline.h"
 
 constexpr uint32_t ROLL_TICKS_PER_BAR = 128;  // a whole note
@@ -70,6 +71,10 @@ uint32_t counted_bars(const Roll& roll);
 // the hold, or for as long as songrender plays. The block must pass
 // check_song. Leaves the voice and song state as the run left it.
 Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds = default_sounds);
+
+// The same, labelled as the song's text wrote it: its channel names, its
+// pick-up and where each byte came from.
+Roll observe_song_roll(const std::vector<uint8_t>& block, const SongSounds& sounds, const SongMarks& marks);
 
 enum class RollFormat { svg, png };
 // The format a file name asks for (".svg" or ".png"); false for others.

@@ -166,10 +166,7 @@ int roll(const LoadedSong& song, const Arguments& a, std::ostream& err)
     if (refuses_output("roll", a.song, a.output, format == RollFormat::png, err)) return EXIT_USAGE;
     if (!named_format)
         return err << "songtool: the roll's file must end in .svg or .png: " << a.output << '\n', EXIT_USAGE;
-    Roll r = observe_roll(song.block.data(), song.block.size(), song.sounds.sounds);
-    r.channel_names = song.sounds.channel_names;
-    r.pickup = song.marks.pickup;
-    r.byte_places = song.marks.byte_places;
+    const Roll r = observe_song_roll(song.block, song.sounds, song.marks);
     std::string picture, error;
     if (!draw_roll(r, a.song, format, picture, error)) return err << "songtool: " << error << '\n', EXIT_USAGE;
     if (r.cut)

@@ -183,11 +183,7 @@ bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& requ
 bool studio_roll(StudioSong& song, const StudioText& text, std::string& svg, std::string& error)
 {
     const std::lock_guard lock(song.drawing);
-    Roll roll = observe_roll(text.block.data(), text.block.size(), text.sounds.sounds);
-    roll.channel_names = text.sounds.channel_names;
-    roll.pickup = text.marks.pickup;
-    roll.byte_places = text.marks.byte_places;
-    return draw_roll(roll, song.path, RollFormat::svg, svg, error);
+    return draw_roll(observe_song_roll(text.block, text.sounds, text.marks), song.path, RollFormat::svg, svg, error);
 }
 
 std::string studio_timeline(const StudioText& text, bool json)
