@@ -114,17 +114,22 @@ bool same_token(const std::string& given, const std::string& token)
     return difference == 0;
 }
 
-// A file's identity for the save's check: its size and an FNV-1a hash of
-// its bytes ("missing" when it is not there).
-std::string stamp_of(const std::string& path)
+// A text's identity for the save's check: its size and an FNV-1a hash of
+// its bytes.
+std::string stamp_of_text(const std::string& content)
 {
-    std::string content, reason;
-    if (!read_file(path, content, reason)) return "missing";
     uint64_t hash = 14695981039346656037ull;
     for (const char c : content) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     char text[48];
     std::snprintf(text, sizeof text, "%zu-%016llx", content.size(), static_cast<unsigned long long>(hash));
     return text;
+}
+
+// The file's stamp, "missing" when it is not there.
+std::string stamp_of(const std::string& path)
+{
+    std::string content, reason;
+    return read_file(path, content, reason) ? stamp_of_text(content) : "missing";
 }
 
 struct Studio {
@@ -318,11 +323,10 @@ void analyse(Studio& s, const httplib::Request& req, httplib::Response& res)
 void load(Studio& s, httplib::Response& res)
 {
     std::string content, reason;
-    const std::string stamp = stamp_of(s.options.song);
     if (!read_file(s.options.song, content, reason))
         return send_error(res, 500, "cannot read " + s.options.song + ": " + reason);
     send_json(res, 200, "{\"path\": " + json_string(s.options.song) + ", \"text\": " + json_string(content) +
-                            ", \"stamp\": " + json_string(stamp) + "}");
+                            ", \"stamp\": " + json_string(stamp_of_text(content)) + "}");
 }
 
 // Saves the text whole, unless the file changed since the page loaded it
@@ -342,7 +346,7 @@ void save(Studio& s, const httplib::Request& req, httplib::Response& res)
                                        ", \"stamp\": " + json_string(on_disk) + "}");
     if (const int e = write_file_whole(s.options.song.c_str(), text.data(), text.size()); e != 0)
         return send_error(res, 500, "cannot write " + s.options.song + ": " + std::strerror(e));
-    send_json(res, 200, "{\"stamp\": " + json_string(stamp_of(s.options.song)) + "}");
+    send_json(res, 200, "{\"stamp\": " + json_string(stamp_of_text(text)) + "}");
 }
 
 void add_routes(Studio& s)
