@@ -1,230 +1,415 @@
 #include "driver/mix.h"
 
+#include <sched.h>
+
 #include <algorithm>
-#include <condition_variable>
+#include <chrono>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "driver/render.h"
 #include "fx/buffers.h"
 #include "fx/mixdown.h"
 
-// Two threads pass the song along, block by block and channel after
-// channel: one renders, and this one takes each block through the channel's
-// gain, delay and reverb into the master. Rendering and the effects each
-// keep a core of a two-core board busy, and a block stays in the cache of
-// the core that works its effects and mixes it. Two more threads follow the
-// mix of the last channel with the master equaliser's two halves, one
-// behind the other. A ring of a few blocks between the first two keeps
-// memory small. A run that cannot go on (a thread that cannot start) is
-// cancelled: every wait returns at once and each thread stops.
+// The mix is a list of small pieces of work, each one block of one channel
+// (rendered, through its gain, delay and reverb, then added into the
+// master) or one block of one half of the master equaliser. Threads take
+// the pieces in the list's order, and each piece waits for the ones it
+// needs, all of which come earlier in the list, so the run never locks up
+// and any number of threads gives the same samples.
+//
+// A channel's blocks follow one another, and so do each equaliser half's.
+// A block of the master takes the channels in ascending order. The reverb
+// hands its comb filter states from each channel's end to the next
+// channel's start; in the plain order the list takes the channels one
+// after another. With two threads or more, the channels instead run side by
+// side from the song's start, every reverb from zero states, and only the
+// first channel with a reverb is right from its first frame. How the
+// states a channel starts from sound dies away: a run from the wrong states
+// becomes, bit for bit, the run from the right ones within a few seconds.
+// So the master leaves out the head of every later channel (HEAD_BLOCKS) in
+// that first run; once all have finished, their heads run again from the
+// true states, into the master, and each must end in the very state the
+// first run had there. The equaliser, whose state carries through the
+// song, meanwhile works the master behind the head from a guessed state,
+// and its first block there is made again from the true one and must meet
+// that state too. Should either fail, the whole mix is made again in the
+// plain order.
 
 namespace {
 
-constexpr uint32_t SLOT_COUNT = 8;  // blocks in flight between the threads
+constexpr uint32_t BLOCK_FRAMES = 16384;
+constexpr uint32_t HEAD_BLOCKS = 32;  // 11.9 s: every reverb preset of the song has met its true run by then
+constexpr uint32_t EQUALISER_LAG = 1;  // blocks each equaliser half stays behind what it waits for
 
-struct Slot {
-    int16_t rendered[RENDER_BLOCK_FRAMES][2];
-    float samples[2 * RENDER_BLOCK_FRAMES];  // rendered times the channel's gain, then its effects
-    uint32_t frames;
+enum class Work : uint8_t { channel, equalise_first, equalise_second, settle };
+
+struct Task {
+    Work work;
+    uint8_t channel;
+    bool again;     // the second run of a channel's head, or the equaliser from the song's start
+    uint32_t block;
+    uint32_t step;  // place in the sequence of its channel or equaliser half
 };
 
-// A ring of blocks that pass two stages in order: the mixer takes the
-// slots in turn as the renderer releases them, and the renderer waits for a
-// slot the mixer has freed. One thread works each stage, and a finished
-// block wakes only the stage that waits for it.
-enum Stage { RENDERED = 0, MIXED = 1, STAGE_COUNT = 2 };
-
-class BlockRing {
-public:
-    // The next slot for stage s, once the stage before has done it; null
-    // once the run is cancelled.
-    Slot* next(Stage s)
-    {
-        std::unique_lock lock(mutex_);
-        ready_[s].wait(lock, [&] {
-            return cancelled_ ||
-                   (s == RENDERED ? done_[RENDERED] - done_[MIXED] < SLOT_COUNT : done_[s] < done_[s - 1]);
-        });
-        return cancelled_ ? nullptr : &slots_[done_[s] % SLOT_COUNT];
-    }
-
-    void cancel()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            cancelled_ = true;
-        }
-        for (auto& ready : ready_) ready.notify_all();
-    }
-
-    void finish(Stage s)
-    {
-        {
-            std::lock_guard lock(mutex_);
-            ++done_[s];
-        }
-        ready_[(s + 1) % STAGE_COUNT].notify_one();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable ready_[STAGE_COUNT];  // stage s may have a block
-    Slot slots_[SLOT_COUNT];
-    uint64_t done_[STAGE_COUNT] = {};  // blocks each stage has finished
-    bool cancelled_ = false;
+struct Plan {
+    std::vector<Task> tasks;
+    bool guesses = false;  // channels side by side from guessed reverb states
+    uint32_t head_blocks = 0;
+    int first_late = CHANNEL_COUNT;  // the first channel whose head waits for the second run
 };
 
-// How many samples of the master a stage has finished.
-class Progress {
-public:
-    void advance_to(uint32_t samples)
-    {
-        {
-            std::lock_guard lock(mutex_);
-            finished_ = samples;
-        }
-        changed_.notify_all();
-    }
-
-    // How far the stage has got once it is beyond `samples`; `samples`
-    // itself once the run is cancelled.
-    uint32_t wait_beyond(uint32_t samples)
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return cancelled_ || finished_ > samples; });
-        return cancelled_ ? samples : finished_;
-    }
-
-    void cancel()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            cancelled_ = true;
-        }
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    uint32_t finished_ = 0;
-    bool cancelled_ = false;
-};
-
-struct Pipeline {
-    explicit Pipeline(const MixOptions& o) : options(o), frames(o.frames), samples(2 * o.frames) {}
-    const MixOptions& options;
-    const uint32_t frames, samples;  // of the master
-    BlockRing blocks;
-    Progress mixed, half_equalised, equalised;
-    ChannelChain chains[CHANNEL_COUNT] = {};
-    int chains_started = 0;
+// One channel's engine, effects and block in flight.
+struct Lane {
+    Engine engine;
+    ChannelChain chain;
+    bool chain_started = false;
+    int previous = -1;  // the channel whose reverb hands its states to this one's
     Reverb reverb;
-    float* master = nullptr;
-    float peak = 0.0f;
+    Reverb at_head;                         // the first run's reverb at the head's end
+    float handed_on[COMB_COUNT] = {};       // its comb states at the song's end
+    bool matches = true;                    // the second run ended its head as the first did
+    int16_t rendered[BLOCK_FRAMES][2];
+    float block[2 * BLOCK_FRAMES];
+    std::atomic<uint32_t> steps{0};   // blocks finished, both runs counted
+    std::atomic<uint32_t> mixed{0};   // samples of the master holding this channel for good
+    double path = 0.0, handed_on_path = 0.0;  // critical path, when timed
+};
 
-    void cancel()
+void wait_at_least(const std::atomic<uint32_t>& counter, uint32_t value)
+{
+    for (uint32_t seen = counter.load(std::memory_order_acquire); seen < value;
+         seen = counter.load(std::memory_order_acquire))
+        counter.wait(seen, std::memory_order_acquire);
+}
+
+void advance(std::atomic<uint32_t>& counter, uint32_t value)
+{
+    counter.store(value, std::memory_order_release);
+    counter.notify_all();
+}
+
+double seconds_now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+struct Run {
+    Run(const MixOptions& o, float* m)
+        : options(o), frames(o.frames), samples(2 * o.frames),
+          blocks((o.frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES), master(m), block_lanes(blocks),
+          block_path(blocks)
     {
-        blocks.cancel();
-        mixed.cancel();
-        half_equalised.cancel();
-        equalised.cancel();
     }
+    const MixOptions& options;
+    const uint32_t frames, samples, blocks;
+    float* const master;
+    Lane lanes[CHANNEL_COUNT];
+    Plan plan;
+    std::atomic<uint32_t> next_task{0};
+    std::vector<std::atomic<uint32_t>> block_lanes;  // channels added into each block so far
+    std::atomic<uint32_t> equalised_steps[2] = {};
+    MasterEqualiser from_start{}, guessed{}, guessed_at_settling{};
+    float settling_block[2 * BLOCK_FRAMES];  // the master's first block after the head, before equalising
+    float peak = 0.0f;
+    bool settled = false;
+    std::atomic<uint32_t> equalised{0};  // samples of the master final
+    // Progress, reported in order under its lock.
+    std::mutex report_lock;
+    int reported_channel = 0;
+    bool channel_announced = false;
+    uint32_t reported_done = 0, reported_equalised = 0;
+    // Critical path, when timed.
+    std::vector<double> block_path;
+    double equaliser_path[2] = {};
+    double settle_path = 0.0;
+};
 
-    ~Pipeline()
+uint32_t frames_of_block(const Run& run, uint32_t b)
+{
+    return std::min(BLOCK_FRAMES, run.frames - b * BLOCK_FRAMES);
+}
+
+float* master_block(Run& run, uint32_t b) { return run.master + 2 * std::size_t{b} * BLOCK_FRAMES; }
+
+// A worker's clock: the time each kind of work took, when the mix is timed.
+struct Clock {
+    double* busy;  // the worker's row of MixTimes.busy, or null
+    double last = 0.0;
+
+    void restart()
     {
-        for (int k = 0; k < chains_started; ++k) channel_chain_finish(chains[k]);
+        if (busy != nullptr) last = seconds_now();
+    }
+    // The time since the last lap, counted as `kind`.
+    double lap(MixWork kind)
+    {
+        if (busy == nullptr) return 0.0;
+        const double now = seconds_now(), spent = now - last;
+        last = now;
+        busy[kind] += spent;
+        return spent;
     }
 };
 
-uint32_t block_frames(const Pipeline& p, uint32_t done)
+void report_progress(Run& run)
 {
-    return p.frames - done < RENDER_BLOCK_FRAMES ? p.frames - done : RENDER_BLOCK_FRAMES;
+    const MixOptions& o = run.options;
+    if (o.progress == nullptr) return;
+    std::lock_guard lock(run.report_lock);
+    for (; run.reported_channel < CHANNEL_COUNT; ++run.reported_channel) {
+        const int k = run.reported_channel;
+        if (!run.channel_announced) {
+            o.progress(o.context, MixStage::channel, k, 0, run.samples);
+            run.channel_announced = true;
+            run.reported_done = 0;
+        }
+        const uint32_t done = run.lanes[k].mixed.load(std::memory_order_acquire);
+        if (done > run.reported_done) {
+            run.reported_done = done;
+            o.progress(o.context, MixStage::channel, k, done, run.samples);
+        }
+        if (run.reported_done < run.samples) return;
+        run.channel_announced = false;
+    }
+    const uint32_t equalised = run.equalised.load(std::memory_order_acquire);
+    if (equalised > run.reported_equalised) {
+        run.reported_equalised = equalised;
+        o.progress(o.context, MixStage::equaliser, CHANNEL_COUNT - 1, equalised, run.samples);
+    }
 }
 
-// Every channel rendered on its own, each from a fresh engine.
-void render_channels(Pipeline& p)
+bool guessed_run(const Run& run, bool again) { return run.plan.guesses && !again; }
+
+// Whether this block of the channel goes into the master in this run.
+bool mixes(const Run& run, int k, bool again, uint32_t b)
 {
-    const auto engine = std::make_unique<Engine>();
+    return !guessed_run(run, again) || k < run.plan.first_late || b >= run.plan.head_blocks;
+}
+
+// The channel at the song's start. Its reverb takes the states the channel
+// before hands on, or in a guessed run zeros.
+void start_lane(Run& run, int k, bool again, double& path)
+{
+    Lane& lane = run.lanes[k];
+    engine_start(lane.engine, run.options.song, run.options.sounds->instrument_bank, k);
+    channel_chain_restart(lane.chain);
+    if (!lane.chain.has_reverb) return;
+    const float zeros[COMB_COUNT] = {};
+    const float(*states)[COMB_COUNT] = &zeros;
+    if (!guessed_run(run, again) && lane.previous >= 0) {
+        Lane& before = run.lanes[lane.previous];
+        wait_at_least(before.steps, run.blocks);
+        states = &before.handed_on;
+        path = std::max(path, before.handed_on_path);
+    }
+    reverb_resume(lane.reverb, *states);
+    channel_chain_enter(lane.chain, lane.reverb);
+}
+
+// The lane's block into the master after the channels before it.
+void add_into_master(Run& run, int k, uint32_t b, uint32_t length, double& path, Clock& clock)
+{
+    Lane& lane = run.lanes[k];
+    const MixOptions& o = run.options;
+    wait_at_least(run.block_lanes[b], static_cast<uint32_t>(k));
+    clock.restart();
+    if (o.in_master[k]) {
+        float* into = master_block(run, b);
+        for (uint32_t i = 0; i < length; ++i) into[i] = into[i] + lane.block[i];
+    }
+    if (o.observe != nullptr) o.observe(o.context, k, 2 * b * BLOCK_FRAMES, lane.block, length);
+    path = std::max(path, run.block_path[b]) + clock.lap(MIX_ADD);
+    run.block_path[b] = path;
+    lane.mixed.fetch_add(length, std::memory_order_release);
+    advance(run.block_lanes[b], static_cast<uint32_t>(k + 1));
+}
+
+void channel_block(Run& run, const Task& task, Clock& clock)
+{
+    const int k = task.channel;
+    const uint32_t b = task.block;
+    Lane& lane = run.lanes[k];
+    wait_at_least(lane.steps, task.step);
+    double path = lane.path;
+    if (b == 0) start_lane(run, k, task.again, path);
+    const uint32_t n = frames_of_block(run, b);
+    clock.restart();
+    render_channel_block(lane.engine, k, n, lane.rendered);
+    path += clock.lap(MIX_RENDER);
+    channel_chain_block(lane.chain, lane.reverb, lane.rendered, lane.block, n);
+    path += clock.lap(MIX_EFFECTS);
+    const bool head_ends = b + 1 == run.plan.head_blocks && k >= run.plan.first_late && lane.chain.has_reverb;
+    if (head_ends && !task.again) lane.at_head = lane.reverb;
+    if (head_ends && task.again) lane.matches = std::memcmp(&lane.reverb, &lane.at_head, sizeof lane.reverb) == 0;
+    if (!task.again && b + 1 == run.blocks) {
+        std::copy(std::begin(lane.reverb.comb_filterstore), std::end(lane.reverb.comb_filterstore),
+                  std::begin(lane.handed_on));
+        lane.handed_on_path = path;
+    }
+    if (mixes(run, k, task.again, b)) add_into_master(run, k, b, 2 * n, path, clock);
+    lane.path = path;
+    advance(lane.steps, task.step + 1);
+}
+
+void equalise_block(Run& run, const Task& task, Clock& clock)
+{
+    const int half = task.work == Work::equalise_first ? 0 : 1;
+    const uint32_t b = task.block;
+    wait_at_least(run.equalised_steps[half], task.step);
+    if (half == 0) wait_at_least(run.block_lanes[b], CHANNEL_COUNT);
+    else wait_at_least(run.equalised_steps[0], task.step + 1);
+    const bool guessed = guessed_run(run, task.again);
+    const bool settling = guessed && b == run.plan.head_blocks;
+    MasterEqualiser& eq = guessed ? run.guessed : run.from_start;
+    float* block = master_block(run, b);
+    const uint32_t length = 2 * frames_of_block(run, b);
+    clock.restart();
+    if (settling && half == 0) std::copy(block, block + length, run.settling_block);
+    FilterStage(&chain)[FILTER_CHAIN_LENGTH] = half == 0 ? eq.first : eq.second;
+    filter_chain_block(chain, block, length);
+    if (settling) {
+        std::copy(std::begin(chain), std::end(chain),
+                  half == 0 ? run.guessed_at_settling.first : run.guessed_at_settling.second);
+    } else if (half == 1) {
+        run.peak = std::max(run.peak, master_peak_of(block, length));
+        run.equalised.fetch_add(length, std::memory_order_release);
+    }
+    double& path = run.equaliser_path[half];
+    path = std::max(path, run.block_path[b]) + clock.lap(MIX_EQUALISE);
+    run.block_path[b] = path;
+    advance(run.equalised_steps[half], task.step + 1);
+}
+
+// After both runs: the equaliser from the song's start over the first block
+// after the head must end as the guessed one did there, and every channel's
+// second head as its first; then that block is the true one.
+void settle(Run& run, const Task& task, Clock& clock)
+{
+    wait_at_least(run.equalised_steps[1], task.step);
+    double path = run.equaliser_path[1];
     for (int k = 0; k < CHANNEL_COUNT; ++k) {
-        engine_start(*engine, p.options.song, p.options.sounds->instrument_bank, k);
-        for (uint32_t done = 0; done < p.frames; done += block_frames(p, done)) {
-            Slot* slot = p.blocks.next(RENDERED);
-            if (slot == nullptr) return;
-            slot->frames = block_frames(p, done);
-            render_channel_block(*engine, k, slot->frames, slot->rendered);
-            p.blocks.finish(RENDERED);
+        Lane& lane = run.lanes[k];
+        wait_at_least(lane.steps, run.blocks + (k >= run.plan.first_late ? run.plan.head_blocks : 0));
+        path = std::max(path, lane.path);
+    }
+    const uint32_t b = run.plan.head_blocks, length = 2 * frames_of_block(run, b);
+    clock.restart();
+    filter_chain_block(run.from_start.first, run.settling_block, length);
+    filter_chain_block(run.from_start.second, run.settling_block, length);
+    run.settled = master_equaliser_same(run.from_start, run.guessed_at_settling) &&
+                  std::all_of(std::begin(run.lanes), std::end(run.lanes), [](const Lane& l) { return l.matches; });
+    if (run.settled) {
+        std::copy(run.settling_block, run.settling_block + length, master_block(run, b));
+        run.peak = std::max(run.peak, master_peak_of(run.settling_block, length));
+        run.equalised.fetch_add(length, std::memory_order_release);
+    }
+    run.settle_path = path + clock.lap(MIX_EQUALISE);
+}
+
+bool stopped(const Run& run)
+{
+    return run.options.stop != nullptr && run.options.stop->load(std::memory_order_relaxed);
+}
+
+void work(Run& run, double* busy)
+{
+    Clock clock{busy};
+    for (;;) {
+        if (stopped(run)) return;
+        const uint32_t t = run.next_task.fetch_add(1, std::memory_order_relaxed);
+        if (t >= run.plan.tasks.size()) return;
+        const Task& task = run.plan.tasks[t];
+        switch (task.work) {
+        case Work::channel: channel_block(run, task, clock); break;
+        case Work::equalise_first:
+        case Work::equalise_second: equalise_block(run, task, clock); break;
+        case Work::settle: settle(run, task, clock); break;
+        }
+        report_progress(run);
+    }
+}
+
+// The plan's equaliser work, placed just behind the last channel's sums
+// into the blocks it follows.
+class EqualiserPlacer {
+public:
+    explicit EqualiserPlacer(Plan& plan) : plan_(plan) {}
+
+    void channel(int k, bool again, uint32_t b, bool mixes)
+    {
+        plan_.tasks.push_back({Work::channel, static_cast<uint8_t>(k), again, b, 0});
+        if (k + 1 < CHANNEL_COUNT || !mixes) return;
+        complete_.push_back({b, again});
+        while (complete_.size() - first_ > EQUALISER_LAG) place(Work::equalise_first, first_);
+        while (first_ - second_ > EQUALISER_LAG) place(Work::equalise_second, second_);
+    }
+
+    void finish()
+    {
+        while (second_ < complete_.size()) {
+            if (first_ < complete_.size()) place(Work::equalise_first, first_);
+            place(Work::equalise_second, second_);
         }
     }
-}
 
-// A chain of equaliser stages over the master as far as `ready` has got,
-// reporting its own progress to `finished`. It reports at least every
-// block, even when far more is ready, so that the chain behind it never
-// waits for a long stretch to be finished whole.
-void equalise_behind(Pipeline& p, FilterStage (&chain)[FILTER_CHAIN_LENGTH], Progress& ready,
-                     Progress& finished)
-{
-    constexpr uint32_t STRIDE = 2 * RENDER_BLOCK_FRAMES;
-    for (uint32_t done = 0; done < p.samples;) {
-        const uint32_t until = done + std::min(ready.wait_beyond(done) - done, STRIDE);
-        if (until == done) return;  // cancelled
-        filter_chain_block(chain, p.master + done, until - done);
-        done = until;
-        finished.advance_to(done);
+private:
+    struct Done {
+        uint32_t block;
+        bool again;
+    };
+    void place(Work work, std::size_t& next)
+    {
+        const Done d = complete_[next];
+        plan_.tasks.push_back({work, CHANNEL_COUNT - 1, d.again, d.block, static_cast<uint32_t>(next)});
+        ++next;
     }
+    Plan& plan_;
+    std::vector<Done> complete_;  // blocks in the order the last channel completes them
+    std::size_t first_ = 0, second_ = 0;
+};
+
+// Every channel's steps numbered in its own order: the first run's blocks,
+// then the second run's.
+void number_steps(Run& run)
+{
+    uint32_t steps[CHANNEL_COUNT] = {};
+    for (Task& task : run.plan.tasks)
+        if (task.work == Work::channel) task.step = steps[task.channel]++;
 }
 
-void report(const Pipeline& p, MixStage stage, int k, uint32_t done)
+// Channel after channel, each one's blocks in order.
+void plan_in_order(Run& run)
 {
-    if (p.options.progress != nullptr) p.options.progress(p.options.context, stage, k, done, p.samples);
+    run.plan = Plan{};
+    EqualiserPlacer placer(run.plan);
+    for (int k = 0; k < CHANNEL_COUNT; ++k)
+        for (uint32_t b = 0; b < run.blocks; ++b) placer.channel(k, false, b, true);
+    placer.finish();
+    number_steps(run);
 }
 
-// Channel k's blocks through its gain, delay and reverb into the master
-// (unless it is left out of it). Channels come in ascending order: the
-// reverb's carried state links each channel to the one before.
-void mix_channel(Pipeline& p, int k)
+// Block after block, each one's channels in order; then the later channels'
+// heads again, and the settling.
+void plan_side_by_side(Run& run, int first_late)
 {
-    const MixOptions& o = p.options;
-    ChannelChain& chain = p.chains[k];
-    channel_chain_enter(chain, p.reverb);
-    report(p, MixStage::channel, k, 0);
-    for (uint32_t done = 0; done < p.samples;) {
-        Slot* slot = p.blocks.next(MIXED);
-        if (slot == nullptr) return;
-        const uint32_t length = 2 * slot->frames;
-        channel_chain_block(chain, p.reverb, slot->rendered, slot->samples, slot->frames);
-        if (o.observe != nullptr) o.observe(o.context, k, done, slot->samples, length);
-        if (o.in_master[k]) {
-            float* into = p.master + done;
-            for (uint32_t i = 0; i < length; ++i) into[i] = into[i] + slot->samples[i];
-        }
-        done += length;
-        p.blocks.finish(MIXED);
-        if (k == CHANNEL_COUNT - 1) p.mixed.advance_to(done);
-        report(p, MixStage::channel, k, done);
-    }
-    channel_chain_leave(chain, p.reverb);
-}
-
-// Follows the equaliser's second half as it finishes the master, finding
-// the master's peak on the way.
-float follow_equaliser(Pipeline& p)
-{
-    float peak = 0.0f;
-    for (uint32_t done = 0; done < p.samples;) {
-        const uint32_t finished = p.equalised.wait_beyond(done);
-        peak = std::max(peak, master_peak_of(p.master + done, finished - done));
-        done = finished;
-        report(p, MixStage::equaliser, CHANNEL_COUNT - 1, done);
-    }
-    return peak;
+    run.plan = Plan{};
+    run.plan.guesses = true;
+    run.plan.head_blocks = HEAD_BLOCKS;
+    run.plan.first_late = first_late;
+    EqualiserPlacer placer(run.plan);
+    for (uint32_t b = 0; b < run.blocks; ++b)
+        for (int k = 0; k < CHANNEL_COUNT; ++k) placer.channel(k, false, b, mixes(run, k, false, b));
+    for (uint32_t b = 0; b < HEAD_BLOCKS; ++b)
+        for (int k = first_late; k < CHANNEL_COUNT; ++k) placer.channel(k, true, b, true);
+    placer.finish();
+    run.plan.tasks.push_back({Work::settle, 0, true, HEAD_BLOCKS, run.blocks});
+    number_steps(run);
 }
 
 // The threads of a run, joined when it ends however it ends.
@@ -232,19 +417,18 @@ class Threads {
 public:
     ~Threads()
     {
-        for (std::thread& t : threads_)
-            if (t.joinable()) t.join();
+        for (std::thread& t : threads_) t.join();
     }
 
-    // False, with the reason, if the thread cannot start.
+    // False if the thread cannot start; the run then goes on without it.
     template <class... Args>
-    bool start(Fault& fault, Args&&... args)
+    bool start(Args&&... args)
     {
         try {
             threads_.emplace_back(std::forward<Args>(args)...);
             return true;
-        } catch (const std::system_error& e) {
-            return fail(fault, "cannot start a render thread: %s", e.what());
+        } catch (const std::system_error&) {
+            return false;
         }
     }
 
@@ -252,50 +436,131 @@ private:
     std::vector<std::thread> threads_;
 };
 
-// The pipeline's own memory: the ring, the reverb, the master, the delay lines.
-bool take_memory(Pipeline& p, Fault& fault)
+int usable_cores()
 {
-    p.master = take_song_floats(p.samples, "the master mix", fault);
-    if (p.master == nullptr) return false;
-    for (; p.chains_started < CHANNEL_COUNT; ++p.chains_started)
-        if (!channel_chain_start(p.chains[p.chains_started], *p.options.sounds, p.chains_started, fault))
-            return false;
-    return true;
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    return std::max(1, CPU_COUNT(&set));
 }
 
-bool run(Pipeline& p, Fault& fault)
+// The master's first touch on a thread of its own, in the order the mix
+// fills it.
+void prefault_master(float* master, uint32_t samples, uint32_t first_filled)
 {
-    MasterEqualiser eq = master_equaliser_start(*p.options.sounds);
-    Threads threads;
-    // The master's first touch is a thread of its own: the mix that fills
-    // it is the pipeline's busiest stage.
-    const bool started =
-        threads.start(fault, prefault_song_floats, p.master, std::size_t{p.samples}) &&
-        threads.start(fault, render_channels, std::ref(p)) &&
-        threads.start(fault, equalise_behind, std::ref(p), std::ref(eq.first), std::ref(p.mixed),
-                      std::ref(p.half_equalised)) &&
-        threads.start(fault, equalise_behind, std::ref(p), std::ref(eq.second), std::ref(p.half_equalised),
-                      std::ref(p.equalised));
-    if (!started) {
-        p.cancel();
-        return false;
+    constexpr uint32_t PIECE = 1u << 20;  // samples: whole huge pages, yielding the memory map's lock between them
+    const auto touch = [&](uint32_t from, uint32_t to) {
+        for (uint32_t at = from; at < to; at += PIECE) prefault_song_floats(master + at, std::min(PIECE, to - at));
+    };
+    touch(first_filled, samples);
+    touch(0, first_filled);
+}
+
+void run_plan(Run& run, int threads)
+{
+    MixTimes* times = run.options.times;
+    Threads workers;
+    int started = 1;
+    for (; started < threads; ++started)
+        if (!workers.start(work, std::ref(run), times != nullptr ? times->busy[started] : nullptr)) break;
+    if (times != nullptr) times->threads = std::max(times->threads, started);
+    work(run, times != nullptr ? times->busy[0] : nullptr);
+}
+
+// The lanes and counters back at the song's start for the plain order.
+void start_again(Run& run)
+{
+    std::memset(run.master, 0, std::size_t{run.samples} * sizeof(float));
+    double path = run.settle_path;
+    for (Lane& lane : run.lanes) {
+        lane.steps.store(0);
+        lane.mixed.store(0);
+        lane.matches = true;
+        path = std::max(path, lane.path);
     }
-    for (int k = 0; k < CHANNEL_COUNT; ++k) mix_channel(p, k);
-    p.peak = follow_equaliser(p);
+    for (auto& count : run.block_lanes) count.store(0);
+    std::fill(run.block_path.begin(), run.block_path.end(), path);
+    for (Lane& lane : run.lanes) lane.path = path;
+    run.equaliser_path[0] = run.equaliser_path[1] = path;
+    run.equalised_steps[0].store(0);
+    run.equalised_steps[1].store(0);
+    run.equalised.store(0);
+    run.next_task.store(0);
+    run.from_start = master_equaliser_start(*run.options.sounds);
+    run.peak = 0.0f;
+}
+
+// Links each channel with a reverb to the one before it; the second such
+// channel is the first whose start is guessed in a side-by-side run.
+int link_reverbs(Run& run)
+{
+    int last = -1, second = CHANNEL_COUNT;
+    for (int k = 0; k < CHANNEL_COUNT; ++k) {
+        if (!run.lanes[k].chain.has_reverb) continue;
+        run.lanes[k].previous = last;
+        if (last >= 0 && second == CHANNEL_COUNT) second = k;
+        last = k;
+    }
+    return second;
+}
+
+bool mix(Run& run, Fault& fault)
+{
+    const MixOptions& o = run.options;
+    for (int k = 0; k < CHANNEL_COUNT; ++k) {
+        if (!channel_chain_start(run.lanes[k].chain, *o.sounds, k, fault)) return false;
+        run.lanes[k].chain_started = true;
+    }
+    const int first_late = link_reverbs(run);
+    const int threads = std::clamp(o.threads > 0 ? o.threads : usable_cores(), 1, MIX_MAX_THREADS);
+    const bool side_by_side = threads > 1 && o.observe == nullptr && first_late < CHANNEL_COUNT &&
+                              run.blocks >= 2 * HEAD_BLOCKS;
+    if (side_by_side) plan_side_by_side(run, first_late);
+    else plan_in_order(run);
+    run.from_start = master_equaliser_start(*o.sounds);
+    run.guessed = master_equaliser_resumed(*o.sounds);
+    const double began = seconds_now();
+    {
+        Threads helpers;
+        const uint32_t first_filled = side_by_side ? 2 * HEAD_BLOCKS * BLOCK_FRAMES : 0;
+        helpers.start(prefault_master, run.master, run.samples, first_filled);
+        run_plan(run, threads);
+    }
+    if (side_by_side && !run.settled && !stopped(run)) {
+        start_again(run);
+        plan_in_order(run);
+        run_plan(run, threads);
+    }
+    report_progress(run);
+    if (o.times != nullptr) {
+        MixTimes& t = *o.times;
+        t.guessed = side_by_side;
+        t.fell_back = side_by_side && !run.settled;
+        t.wall = seconds_now() - began;
+        t.critical_path = std::max({run.settle_path, run.equaliser_path[1], run.equaliser_path[0]});
+        for (const Lane& lane : run.lanes) t.critical_path = std::max(t.critical_path, lane.path);
+    }
+    if (stopped(run)) return fail(fault, "the mix was stopped");
     return true;
 }
 
 }  // namespace
 
-bool mix_channels(const MixOptions& options, MasterMix& mix, Fault& fault)
+bool mix_channels(const MixOptions& options, MasterMix& mix_out, Fault& fault)
 {
-    std::unique_ptr<Pipeline> p(new (std::nothrow) Pipeline(options));
-    if (p == nullptr) return fail(fault, "out of memory: cannot allocate the blocks between the render threads");
-    if (!take_memory(*p, fault) || !run(*p, fault)) {
-        release_song_floats(p->master, p->samples);
+    float* master = take_song_floats(2 * std::size_t{options.frames}, "the master mix", fault);
+    if (master == nullptr) return false;
+    std::unique_ptr<Run> run(new (std::nothrow) Run(options, master));
+    bool ok = run != nullptr;
+    if (!ok) fail(fault, "out of memory: cannot allocate the channels' engines and blocks");
+    if (ok) ok = mix(*run, fault);
+    if (run != nullptr)
+        for (Lane& lane : run->lanes)
+            if (lane.chain_started) channel_chain_finish(lane.chain);
+    if (!ok) {
+        release_song_floats(master, 2 * std::size_t{options.frames});
         return false;
     }
-    mix = MasterMix{p->master, p->samples, p->peak};
+    mix_out = MasterMix{master, 2 * options.frames, run->peak};
     return true;
 }
 

@@ -138,6 +138,12 @@ void feed_stretch(DelayRun& run, const float* gains, uint32_t frames)
 
 }  // namespace
 
+namespace {
+
+std::size_t line_floats(const DelayRun& run) { return 2 * (static_cast<std::size_t>(run.half) + run.recent_frames); }
+
+}  // namespace
+
 bool delay_start(DelayRun& run, uint32_t delay, uint32_t swap_state, float feedback, float floor,
                  float mix, Fault& fault)
 {
@@ -149,15 +155,26 @@ bool delay_start(DelayRun& run, uint32_t delay, uint32_t swap_state, float feedb
     run.feedback = feedback;
     run.floor = floor;
     run.mix = mix;
-    run.swap_state = swap_state;
-    run.frames_until_feed = half;
+    run.start_side = swap_state;
     run.recent_frames = half + STRETCH_FRAMES;
-    const std::size_t floats = 2 * (static_cast<std::size_t>(half) + run.recent_frames);
-    run.line = take_floats(floats, "the delay line", fault);
+    run.line = take_floats(line_floats(run), "the delay line", fault);
     if (run.line == nullptr) return false;
     run.recent = run.line + 2 * static_cast<std::size_t>(half);
-    std::memset(run.line, 0, floats * sizeof(float));
+    delay_restart(run);
     return true;
+}
+
+void delay_restart(DelayRun& run)
+{
+    run.gain[0] = run.gain[1] = 0.0f;
+    run.falling[0] = run.falling[1] = false;
+    run.swap_counter = 0;
+    run.swap_state = run.start_side;
+    run.frames_until_feed = run.half;
+    run.echoing = false;
+    run.cursor = 0;
+    run.newest = 0;
+    std::memset(run.line, 0, line_floats(run) * sizeof(float));
 }
 
 void delay_block(DelayRun& run, float* block, uint32_t length)

@@ -20,6 +20,7 @@ struct DelayRun {
     bool falling[2];
     uint32_t swap_counter;
     uint32_t swap_state;
+    uint32_t start_side;  // the swap state at the stream's start
     uint32_t frames_until_feed;  // the line is first fed at frame H
     bool echoing;        // the line is heard, from the frame after its first feed
     uint32_t cursor;     // line slot of the next write, and of the next frame's echo
@@ -34,6 +35,9 @@ struct DelayRun {
 // that cannot be allocated.
 bool delay_start(DelayRun& run, uint32_t delay, uint32_t swap_state, float feedback, float floor,
                  float mix, Fault& fault);
+
+// The run back at its stream's start, its line kept and cleared.
+void delay_restart(DelayRun& run);
 
 // Delays and blends the next length floats (whole frames) in place.
 void delay_block(DelayRun& run, float* block, uint32_t length);

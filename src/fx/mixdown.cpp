@@ -47,6 +47,11 @@ void channel_chain_block(ChannelChain& chain, Reverb& reverb, const int16_t (*re
     if (chain.has_reverb) reverb_block(reverb, out, length);
 }
 
+void channel_chain_restart(ChannelChain& chain)
+{
+    if (chain.has_delay) delay_restart(chain.delay);
+}
+
 void channel_chain_finish(ChannelChain& chain)
 {
     if (chain.has_delay) delay_finish(chain.delay);
@@ -67,6 +72,31 @@ MasterEqualiser master_equaliser_start(const Sounds& sounds)
         }
     }
     return eq;
+}
+
+MasterEqualiser master_equaliser_resumed(const Sounds& sounds)
+{
+    MasterEqualiser eq = master_equaliser_start(sounds);
+    for (FilterStage& stage : eq.first) stage.started = true;
+    for (FilterStage& stage : eq.second) stage.started = true;
+    return eq;
+}
+
+namespace {
+
+bool same_history(const FilterStage& a, const FilterStage& b)
+{
+    return a.started == b.started && std::memcmp(a.last_input, b.last_input, sizeof a.last_input) == 0 &&
+           std::memcmp(a.last_output, b.last_output, sizeof a.last_output) == 0;
+}
+
+}  // namespace
+
+bool master_equaliser_same(const MasterEqualiser& a, const MasterEqualiser& b)
+{
+    for (int r = 0; r < FILTER_CHAIN_LENGTH; ++r)
+        if (!same_history(a.first[r], b.first[r]) || !same_history(a.second[r], b.second[r])) return false;
+    return true;
 }
 
 float master_peak_of(const float* master, uint32_t length)

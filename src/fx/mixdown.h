@@ -40,6 +40,9 @@ void channel_chain_leave(const ChannelChain& chain, Reverb& reverb);
 void channel_chain_block(ChannelChain& chain, Reverb& reverb, const int16_t (*rendered)[2], float* out,
                          uint32_t frames);
 
+// The chain back at the song's start (its delay line cleared).
+void channel_chain_restart(ChannelChain& chain);
+
 // Releases the delay line.
 void channel_chain_finish(ChannelChain& chain);
 
@@ -51,6 +54,13 @@ struct MasterEqualiser {
     FilterStage second[FILTER_CHAIN_LENGTH];
 };
 MasterEqualiser master_equaliser_start(const Sounds& sounds);
+
+// The equaliser as it would stand after a silent stretch: every stage past
+// its first frame with a history of zeros. A guess at its state within a
+// song, from which the stages' own states soon become those of the true
+// run; master_equaliser_same tells when they have.
+MasterEqualiser master_equaliser_resumed(const Sounds& sounds);
+bool master_equaliser_same(const MasterEqualiser& a, const MasterEqualiser& b);
 
 // Largest absolute sample value.
 float master_peak_of(const float* master, uint32_t length);

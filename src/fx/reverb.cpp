@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -237,6 +238,14 @@ void reverb_block(Reverb& v, float* block, uint32_t length)
         v.comb_filterstore[k] = r.left_side.store[k];
         v.comb_filterstore[3 + k] = r.right_side.store[k];
     }
+}
+
+void reverb_resume(Reverb& v, const float (&filterstore)[COMB_COUNT])
+{
+    reverb_finish(v);
+    std::fill(std::begin(v.comb_bufidx), std::end(v.comb_bufidx), 0);
+    std::fill(std::begin(v.allpass_bufidx), std::end(v.allpass_bufidx), 0);
+    std::copy(std::begin(filterstore), std::end(filterstore), std::begin(v.comb_filterstore));
 }
 
 // Positions and filter states stay for the next channel; the lines do not.

@@ -33,3 +33,10 @@ struct Reverb {
 void reverb_start(Reverb& reverb, float width, float dry, float wet, float damp, float roomsize);
 void reverb_block(Reverb& reverb, float* block, uint32_t length);
 void reverb_finish(Reverb& reverb);
+
+// Lines cleared and every position at its line's start, with the comb
+// filter states one channel's run hands to the next. Those states are all
+// that carries: the lines are cleared between channels, and where a comb
+// stands on a cleared line changes nothing it returns. So a reverb resumed
+// with another's states runs on exactly as that one would.
+void reverb_resume(Reverb& reverb, const float (&filterstore)[COMB_COUNT]);

@@ -43,6 +43,11 @@ Playback complete. Bye!
 """
 
 
+def recorded_digest():
+    with open(os.path.join(HERE, "..", "test_golden_output.cpp")) as f:
+        return re.search(r'"output\.wav ([0-9a-f]{64})"', f.read()).group(1)
+
+
 class NormalRun(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -68,9 +73,7 @@ class NormalRun(unittest.TestCase):
         self.assertIn("Sample Encoding: 16-bit Signed Integer PCM", info)
 
     def test_output_wav_digest_guards_against_change(self):
-        with open(os.path.join(HERE, "..", "test_golden_output.cpp")) as f:
-            recorded = re.search(r'"output\.wav ([0-9a-f]{64})"', f.read()).group(1)
-        self.assertEqual(hashlib.sha256(self.s.read("output.wav")).hexdigest(), recorded)
+        self.assertEqual(hashlib.sha256(self.s.read("output.wav")).hexdigest(), recorded_digest())
 
     def test_device_and_aplay_get_exactly_the_wav_data(self):
         with wave.open(self.wav, "rb") as w:
@@ -137,16 +140,19 @@ class Failures(unittest.TestCase):
             self.assert_old_file_kept()
 
     @unittest.skipIf(SANITIZED, "the sanitizers reserve more address space than the limit allows")
-    def test_memory_limits_are_reported_not_crashed(self):
-        for limit, message, stderr in (
-                (30000, "Error: out of memory: cannot allocate 45864000 bytes for the master mix", "out of memory"),
-                (70000, "Error: cannot start a render thread: ", "songrender: cannot start a render thread: ")):
-            with self.subTest(limit=limit):
-                r = self.s.run(prefix=f"ulimit -v {limit};")
-                self.assertEqual(r.returncode, 1)
-                self.assertIn(message, r.stdout)
-                self.assertIn(stderr, r.stderr)
-                self.assert_old_file_kept()
+    def test_a_memory_limit_is_reported_not_crashed(self):
+        r = self.s.run(prefix="ulimit -v 30000;")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("Error: out of memory: cannot allocate 45864000 bytes for the master mix", r.stdout)
+        self.assertIn("songrender: out of memory", r.stderr)
+        self.assert_old_file_kept()
+
+    @unittest.skipIf(SANITIZED, "the sanitizers reserve more address space than the limit allows")
+    def test_a_limit_too_tight_for_more_threads_still_makes_the_song(self):
+        # Room for the buffers but not for a second thread's stack and heap.
+        r = self.s.run(prefix="ulimit -v 70000;")
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertEqual(hashlib.sha256(self.s.read("output.wav")).hexdigest(), recorded_digest())
 
 
 if __name__ == "__main__":
