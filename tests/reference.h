@@ -51,6 +51,11 @@ inline void master_equalise(const Sounds& sounds, float* master, uint32_t length
     filter_chain_block(eq.second, master, length);
 }
 
+// The master of the first `frames` frames of `song`: channel after channel
+// on one thread, one reverb carried from each to the next, block by block
+// through ChannelChain, the master equalised whole.
+std::vector<float> master_in_order(const uint8_t* song, const Sounds& sounds, uint32_t frames);
+
 // The master normalised to 16 bits at its own peak.
 inline void master_normalise(float* master, int16_t* out, uint32_t length)
 {
