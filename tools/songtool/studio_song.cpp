@@ -25,11 +25,13 @@ private:
 };
 
 // The mix of the first `frames` frames of the channels `in_master` leaves in.
+// It ends unfinished once `stop` is true.
 bool mix_text(StudioSong& song, const StudioText& text, const bool (&in_master)[CHANNEL_COUNT], uint32_t frames,
-              MasterMix& mix, std::string& error)
+              MasterMix& mix, std::string& error, const std::atomic<bool>* stop = nullptr)
 {
     MixOptions options{text.block.data(), &text.sounds.sounds};
     options.frames = frames;
+    options.stop = stop;
     std::copy(std::begin(in_master), std::end(in_master), options.in_master);
     Fault fault;
     const MixTurn turn(song);
@@ -50,8 +52,10 @@ std::shared_ptr<const StudioSamples> normalised(MasterMix& mix, size_t first, si
 }
 
 // The text's full mix, made here unless another thread is making it (then
-// waited for) or has made it.
-bool full_mix(StudioSong& song, StudioText& text, FullMix& result, std::string& error)
+// waited for) or has made it. A mix that `stop` ends leaves it to be made
+// by the next who asks.
+bool full_mix(StudioSong& song, StudioText& text, FullMix& result, std::string& error,
+              const std::atomic<bool>* stop = nullptr)
 {
     std::unique_lock lock(text.mutex);
     text.mixed.wait(lock, [&] { return text.full_mix.state != FullMix::State::running; });
@@ -61,7 +65,7 @@ bool full_mix(StudioSong& song, StudioText& text, FullMix& result, std::string& 
 
     constexpr bool every_channel[CHANNEL_COUNT] = {true, true, true, true, true, true, true, true};
     MasterMix mix{};
-    const bool ok = mix_text(song, text, every_channel, SONG_FRAMES, mix, error);
+    const bool ok = mix_text(song, text, every_channel, SONG_FRAMES, mix, error, stop);
     FullMix made;
     if (ok) {
         made = {FullMix::State::ready, mix.peak, normalised(mix, 0, mix.length, mix.peak)};
@@ -80,13 +84,15 @@ void run_mixer(StudioSong& song)
     for (;;) {
         song.wake.wait(lock, [&] { return song.stopping || song.pending != nullptr; });
         if (song.stopping) return;
-        const std::shared_ptr<StudioText> text = std::move(song.pending);
+        const std::shared_ptr<StudioText> text = song.mixing = std::move(song.pending);
         song.pending.reset();
+        song.newer_text = false;
         lock.unlock();
         FullMix unused;
         std::string error;  // a request for the text meets it again
-        full_mix(song, *text, unused, error);
+        full_mix(song, *text, unused, error, &song.newer_text);
         lock.lock();
+        song.mixing.reset();
     }
 }
 
@@ -131,7 +137,9 @@ void studio_prepare(StudioSong& song, const std::shared_ptr<StudioText>& text)
     if (!text->valid) return;
     {
         std::lock_guard lock(song.mutex);
+        if (text == song.mixing) return;
         song.pending = text;
+        song.newer_text = true;
     }
     song.wake.notify_all();
 }

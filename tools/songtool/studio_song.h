@@ -3,6 +3,7 @@
 // threads and shared by every request for that text. The state is a value
 // the server owns; every function may be called from any thread.
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -64,9 +65,11 @@ struct StudioSong {
     std::mutex drawing;  // cairo and fontconfig draw one roll at a time
 
     // The mixer in the background: it mixes the newest text it was given,
-    // skipping any that a newer one replaced while it was busy.
+    // dropping the mix it is making when a newer one comes.
     std::condition_variable wake;
     std::shared_ptr<StudioText> pending;
+    std::shared_ptr<StudioText> mixing;   // the text it is mixing
+    std::atomic<bool> newer_text{false};  // a text waits that is not the one it is mixing
     bool stopping = false;
     std::thread mixer;
 };
