@@ -549,10 +549,14 @@ bool mix_channels(const MixOptions& options, MasterMix& mix_out, Fault& fault)
 {
     float* master = take_song_floats(2 * std::size_t{options.frames}, "the master mix", fault);
     if (master == nullptr) return false;
-    std::unique_ptr<Run> run(new (std::nothrow) Run(options, master));
-    bool ok = run != nullptr;
-    if (!ok) fail(fault, "out of memory: cannot allocate the channels' engines and blocks");
-    if (ok) ok = mix(*run, fault);
+    std::unique_ptr<Run> run;
+    bool ok = false;
+    try {
+        run = std::make_unique<Run>(options, master);
+        ok = mix(*run, fault);
+    } catch (const std::bad_alloc&) {
+        fail(fault, "out of memory: cannot allocate the channels' engines and blocks");
+    }
     if (run != nullptr)
         for (Lane& lane : run->lanes)
             if (lane.chain_started) channel_chain_finish(lane.chain);
