@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/mix_plan.h"
 #include "driver/render.h"
 #include "fx/buffers.h"
 #include "fx/mixdown.h"
@@ -42,27 +43,6 @@
 // plain order.
 
 namespace {
-
-constexpr uint32_t BLOCK_FRAMES = 16384;
-constexpr uint32_t HEAD_BLOCKS = 32;  // 11.9 s: every reverb preset of the song has met its true run by then
-constexpr uint32_t EQUALISER_LAG = 1;  // blocks each equaliser half stays behind what it waits for
-
-enum class Work : uint8_t { channel, equalise_first, equalise_second, settle };
-
-struct Task {
-    Work work;
-    uint8_t channel;
-    bool again;     // the second run of a channel's head, or the equaliser from the song's start
-    uint32_t block;
-    uint32_t step;  // place in the sequence of its channel or equaliser half
-};
-
-struct Plan {
-    std::vector<Task> tasks;
-    bool guesses = false;  // channels side by side from guessed reverb states
-    uint32_t head_blocks = 0;
-    int first_late = CHANNEL_COUNT;  // the first channel whose head waits for the second run
-};
 
 // One channel's engine, effects and block in flight.
 struct Lane {
@@ -186,12 +166,6 @@ void report_progress(Run& run)
 
 bool guessed_run(const Run& run, bool again) { return run.plan.guesses && !again; }
 
-// Whether this block of the channel goes into the master in this run.
-bool mixes(const Run& run, int k, bool again, uint32_t b)
-{
-    return !guessed_run(run, again) || k < run.plan.first_late || b >= run.plan.head_blocks;
-}
-
 // The channel at the song's start. Its reverb takes the states the channel
 // before hands on, or in a guessed run zeros.
 void start_lane(Run& run, int k, bool again, double& path)
@@ -252,7 +226,7 @@ void channel_block(Run& run, const Task& task, Clock& clock)
                   std::begin(lane.handed_on));
         lane.handed_on_path = path;
     }
-    if (mixes(run, k, task.again, b)) add_into_master(run, k, b, 2 * n, path, clock);
+    if (plan_mixes(run.plan, k, task.again, b)) add_into_master(run, k, b, 2 * n, path, clock);
     lane.path = path;
     advance(lane.steps, task.step + 1);
 }
@@ -333,83 +307,6 @@ void work(Run& run, double* busy)
         }
         report_progress(run);
     }
-}
-
-// The plan's equaliser work, placed just behind the last channel's sums
-// into the blocks it follows.
-class EqualiserPlacer {
-public:
-    explicit EqualiserPlacer(Plan& plan) : plan_(plan) {}
-
-    void channel(int k, bool again, uint32_t b, bool mixes)
-    {
-        plan_.tasks.push_back({Work::channel, static_cast<uint8_t>(k), again, b, 0});
-        if (k + 1 < CHANNEL_COUNT || !mixes) return;
-        complete_.push_back({b, again});
-        while (complete_.size() - first_ > EQUALISER_LAG) place(Work::equalise_first, first_);
-        while (first_ - second_ > EQUALISER_LAG) place(Work::equalise_second, second_);
-    }
-
-    void finish()
-    {
-        while (second_ < complete_.size()) {
-            if (first_ < complete_.size()) place(Work::equalise_first, first_);
-            place(Work::equalise_second, second_);
-        }
-    }
-
-private:
-    struct Done {
-        uint32_t block;
-        bool again;
-    };
-    void place(Work work, std::size_t& next)
-    {
-        const Done d = complete_[next];
-        plan_.tasks.push_back({work, CHANNEL_COUNT - 1, d.again, d.block, static_cast<uint32_t>(next)});
-        ++next;
-    }
-    Plan& plan_;
-    std::vector<Done> complete_;  // blocks in the order the last channel completes them
-    std::size_t first_ = 0, second_ = 0;
-};
-
-// Every channel's steps numbered in its own order: the first run's blocks,
-// then the second run's.
-void number_steps(Run& run)
-{
-    uint32_t steps[CHANNEL_COUNT] = {};
-    for (Task& task : run.plan.tasks)
-        if (task.work == Work::channel) task.step = steps[task.channel]++;
-}
-
-// Channel after channel, each one's blocks in order.
-void plan_in_order(Run& run)
-{
-    run.plan = Plan{};
-    EqualiserPlacer placer(run.plan);
-    for (int k = 0; k < CHANNEL_COUNT; ++k)
-        for (uint32_t b = 0; b < run.blocks; ++b) placer.channel(k, false, b, true);
-    placer.finish();
-    number_steps(run);
-}
-
-// Block after block, each one's channels in order; then the later channels'
-// heads again, and the settling.
-void plan_side_by_side(Run& run, int first_late)
-{
-    run.plan = Plan{};
-    run.plan.guesses = true;
-    run.plan.head_blocks = HEAD_BLOCKS;
-    run.plan.first_late = first_late;
-    EqualiserPlacer placer(run.plan);
-    for (uint32_t b = 0; b < run.blocks; ++b)
-        for (int k = 0; k < CHANNEL_COUNT; ++k) placer.channel(k, false, b, mixes(run, k, false, b));
-    for (uint32_t b = 0; b < HEAD_BLOCKS; ++b)
-        for (int k = first_late; k < CHANNEL_COUNT; ++k) placer.channel(k, true, b, true);
-    placer.finish();
-    run.plan.tasks.push_back({Work::settle, 0, true, HEAD_BLOCKS, run.blocks});
-    number_steps(run);
 }
 
 // The threads of a run, joined when it ends however it ends.
@@ -514,8 +411,7 @@ bool mix(Run& run, Fault& fault)
     const int threads = std::clamp(o.threads > 0 ? o.threads : usable_cores(), 1, MIX_MAX_THREADS);
     const bool side_by_side = threads > 1 && o.observe == nullptr && first_late < CHANNEL_COUNT &&
                               run.blocks >= 2 * HEAD_BLOCKS;
-    if (side_by_side) plan_side_by_side(run, first_late);
-    else plan_in_order(run);
+    run.plan = side_by_side ? plan_side_by_side(run.blocks, first_late) : plan_in_order(run.blocks);
     run.from_start = master_equaliser_start(*o.sounds);
     run.guessed = master_equaliser_resumed(*o.sounds);
     const double began = seconds_now();
@@ -527,7 +423,7 @@ bool mix(Run& run, Fault& fault)
     }
     if (side_by_side && !run.settled && !stopped(run)) {
         start_again(run);
-        plan_in_order(run);
+        run.plan = plan_in_order(run.blocks);
         run_plan(run, threads);
     }
     report_progress(run);
