@@ -127,6 +127,8 @@ std::shared_ptr<StudioText> studio_text(StudioSong& song, const std::string& sou
     for (const auto& text : song.recent)
         if (text->text == source) return text;
     std::shared_ptr<StudioText> text = assembled(song, source);
+    // Whoever sent it has moved on from the text being mixed in the background.
+    if (song.mixing != nullptr) song.newer_text = true;
     song.recent.push_front(text);
     if (song.recent.size() > STUDIO_TEXTS_KEPT) song.recent.pop_back();
     return text;
