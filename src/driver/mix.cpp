@@ -30,9 +30,10 @@
 // channel's start; in the plain order the list takes the channels one
 // after another. With two threads or more, the channels instead run side by
 // side from the song's start, every reverb from zero states, and only the
-// first channel with a reverb is right from its first frame. How the
-// states a channel starts from sound dies away: a run from the wrong states
-// becomes, bit for bit, the run from the right ones within a few seconds.
+// first channel with a reverb is right from its first frame. What the
+// states a channel starts from do to its sound dies away: a run from the
+// wrong states becomes, bit for bit, the run from the right ones within a
+// few seconds.
 // So the master leaves out the head of every later channel (HEAD_BLOCKS) in
 // that first run; once all have finished, their heads run again from the
 // true states, into the master, and each must end in the very state the
