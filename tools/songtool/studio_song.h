@@ -54,7 +54,7 @@ struct StudioWave {
     size_t first = 0, count = 0;
 };
 
-constexpr int STUDIO_MIXES = 2;  // mixes at once: each takes 46 MB and keeps a core busy
+constexpr int STUDIO_MIXES = 2;  // mixes at once: each takes 46 MB and keeps every core busy
 constexpr size_t STUDIO_TEXTS_KEPT = 2;
 
 struct StudioSong {
