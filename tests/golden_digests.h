@@ -40,7 +40,7 @@ inline std::vector<std::string> song_digests()
             for (uint32_t i = 0; i < 2 * frames; ++i) master[2 * done + i] = master[2 * done + i] + block[i];
             done += frames;
         }
-        channel_chain_leave(chain, *reverb);
+        reference::channel_chain_leave(chain, *reverb);
         channel_chain_finish(chain);
         lines.push_back("rendered " + std::to_string(k) + " " + rendered_digest.hex());
         lines.push_back("processed " + std::to_string(k) + " " + processed.hex());

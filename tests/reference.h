@@ -51,6 +51,13 @@ inline void master_equalise(const Sounds& sounds, float* master, uint32_t length
     filter_chain_block(eq.second, master, length);
 }
 
+// One reverb taking the channels one after another, in ascending order:
+// after a channel, its lines are cleared for the next.
+inline void channel_chain_leave(const ChannelChain& chain, Reverb& reverb)
+{
+    if (chain.has_reverb) reverb_finish(reverb);
+}
+
 // The master of the first `frames` frames of `song`: channel after channel
 // on one thread, one reverb carried from each to the next, block by block
 // through ChannelChain, the master equalised whole.

@@ -3,6 +3,7 @@
 // every channel's block and every equaliser block is there exactly once per run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -56,6 +57,8 @@ void expect_runs_in_list_order(const Plan& plan, uint32_t blocks)
         case Work::settle:
             ASSERT_EQ(i + 1, plan.tasks.size()) << "the settling comes last";
             ASSERT_EQ(equalised[1], t.step);
+            for (int k = 0; k < CHANNEL_COUNT; ++k)
+                ASSERT_EQ(channel_steps[k], blocks + (k >= plan.first_late ? plan.head_blocks : 0)) << k;
             break;
         }
     }
@@ -88,6 +91,10 @@ TEST(MixPlan, SideBySideEveryPieceFindsWhatItWaitsForEarlier)
             const Plan plan = plan_side_by_side(blocks, first_late);
             EXPECT_TRUE(plan.guesses);
             EXPECT_EQ(plan.tasks.back().work, Work::settle);
+            const auto first_equalised = std::find_if(plan.tasks.begin(), plan.tasks.end(),
+                                                      [](const Task& t) { return t.work == Work::equalise_first; });
+            ASSERT_NE(first_equalised, plan.tasks.end());
+            EXPECT_EQ(first_equalised->block, HEAD_BLOCKS) << "the guessed equaliser starts behind the head";
             expect_runs_in_list_order(plan, blocks);
         }
     }

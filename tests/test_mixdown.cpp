@@ -27,7 +27,7 @@ TEST(Mixdown, ChannelGainIsOneSinglePrecisionFactor)
     channel_chain_enter(chain, *reverb);
     channel_chain_block(chain, *reverb, reinterpret_cast<const int16_t(*)[2]>(rendered.data()), out.data(),
                         RENDER_BLOCK_FRAMES);
-    channel_chain_leave(chain, *reverb);
+    reference::channel_chain_leave(chain, *reverb);
     channel_chain_finish(chain);
     EXPECT_EQ(out[0], 1000.0f * 1.4f);  // channel 4's gain is 140 %
     EXPECT_EQ(out[2 * last + 1], 32767.0f * 1.4f);

@@ -77,7 +77,7 @@ protected:
             EXPECT_TRUE(channel_chain_start(chain, default_sounds, k, fault)) << fault.message;
             channel_chain_enter(chain, *reverb);
             channel_chain_block(chain, *reverb, frames, c.data(), FRAMES);
-            channel_chain_leave(chain, *reverb);
+            reference::channel_chain_leave(chain, *reverb);
             channel_chain_finish(chain);
             for (uint32_t i = 0; i < SAMPLES; ++i) master[i] = master[i] + c[i];
             if (k == channel) *share = c;

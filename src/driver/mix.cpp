@@ -99,7 +99,10 @@ struct Run {
     float settling_block[2 * BLOCK_FRAMES];  // the master's first block after the head, before equalising
     float peak = 0.0f;
     bool settled = false;
-    std::atomic<uint32_t> equalised{0};  // samples of the master final
+    std::atomic<uint32_t> equalised{0};  // samples of the master equalised
+    // Whether the counts are final: a side-by-side run's may yet be made
+    // again, so none is reported whole until it has settled.
+    std::atomic<bool> counts_final{false};
     // Progress, reported in order under its lock.
     std::mutex report_lock;
     int reported_channel = 0;
@@ -143,6 +146,7 @@ void report_progress(Run& run)
     const MixOptions& o = run.options;
     if (o.progress == nullptr) return;
     std::lock_guard lock(run.report_lock);
+    const uint32_t most = run.counts_final.load(std::memory_order_acquire) ? run.samples : run.samples - 1;
     for (; run.reported_channel < CHANNEL_COUNT; ++run.reported_channel) {
         const int k = run.reported_channel;
         if (!run.channel_announced) {
@@ -150,7 +154,7 @@ void report_progress(Run& run)
             run.channel_announced = true;
             run.reported_done = 0;
         }
-        const uint32_t done = run.lanes[k].mixed.load(std::memory_order_acquire);
+        const uint32_t done = std::min(run.lanes[k].mixed.load(std::memory_order_acquire), most);
         if (done > run.reported_done) {
             run.reported_done = done;
             o.progress(o.context, MixStage::channel, k, done, run.samples);
@@ -158,7 +162,7 @@ void report_progress(Run& run)
         if (run.reported_done < run.samples) return;
         run.channel_announced = false;
     }
-    const uint32_t equalised = run.equalised.load(std::memory_order_acquire);
+    const uint32_t equalised = std::min(run.equalised.load(std::memory_order_acquire), most);
     if (equalised > run.reported_equalised) {
         run.reported_equalised = equalised;
         o.progress(o.context, MixStage::equaliser, CHANNEL_COUNT - 1, equalised, run.samples);
@@ -283,6 +287,7 @@ void settle(Run& run, const Task& task, Clock& clock)
         std::copy(run.settling_block, run.settling_block + length, master_block(run, b));
         run.peak = std::max(run.peak, master_peak_of(run.settling_block, length));
         run.equalised.fetch_add(length, std::memory_order_release);
+        run.counts_final.store(true, std::memory_order_release);
     }
     run.settle_path = path + clock.lap(MIX_EQUALISE);
 }
@@ -412,7 +417,9 @@ bool mix(Run& run, Fault& fault)
     const int threads = std::clamp(o.threads > 0 ? o.threads : usable_cores(), 1, MIX_MAX_THREADS);
     const bool side_by_side = threads > 1 && o.observe == nullptr && first_late < CHANNEL_COUNT &&
                               run.blocks >= 2 * HEAD_BLOCKS;
+    // Side by side only while the head is at most half the mix.
     run.plan = side_by_side ? plan_side_by_side(run.blocks, first_late) : plan_in_order(run.blocks);
+    run.counts_final = !side_by_side;
     run.from_start = master_equaliser_start(*o.sounds);
     run.guessed = master_equaliser_resumed(*o.sounds);
     const double began = seconds_now();
@@ -425,6 +432,7 @@ bool mix(Run& run, Fault& fault)
     if (side_by_side && !run.settled && !stopped(run)) {
         start_again(run);
         run.plan = plan_in_order(run.blocks);
+        run.counts_final = true;
         run_plan(run, threads);
     }
     report_progress(run);

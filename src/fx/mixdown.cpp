@@ -32,11 +32,6 @@ void channel_chain_enter(const ChannelChain& chain, Reverb& reverb)
     reverb_start(reverb, percent(row[0]), percent(row[1]), percent(row[2]), percent(row[3]), percent(row[4]));
 }
 
-void channel_chain_leave(const ChannelChain& chain, Reverb& reverb)
-{
-    if (chain.has_reverb) reverb_finish(reverb);
-}
-
 void channel_chain_block(ChannelChain& chain, Reverb& reverb, const int16_t (*rendered)[2], float* out,
                          uint32_t frames)
 {

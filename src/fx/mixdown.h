@@ -30,11 +30,8 @@ bool channel_has_reverb(const Sounds& sounds, int k);
 // with the reason, for a refused preset or a line that cannot be had.
 bool channel_chain_start(ChannelChain& chain, const Sounds& sounds, int k, Fault& fault);
 
-// The shared reverb takes the channels one after another, in ascending
-// order: `enter` sets it to this channel's preset (its carried state stays),
-// `leave` clears its lines for the next channel.
+// Sets the reverb to this channel's preset; its carried state stays.
 void channel_chain_enter(const ChannelChain& chain, Reverb& reverb);
-void channel_chain_leave(const ChannelChain& chain, Reverb& reverb);
 
 // The next `frames` frames of the channel, from `rendered` into `out`.
 void channel_chain_block(ChannelChain& chain, Reverb& reverb, const int16_t (*rendered)[2], float* out,

@@ -27,6 +27,9 @@ struct Reverb {
     float allpass_feedback[ALLPASS_COUNT] = {};
 };
 
+// Runs are compared byte for byte: nothing but 4-byte fields, no padding.
+static_assert(sizeof(Reverb) == 4 * (6 + COMB_COUNT * (COMB_ROW + 6) + ALLPASS_COUNT * (ALLPASS_ROW + 3)));
+
 // A channel's run in three parts so the song can pass through in blocks:
 // the parameters of this channel, any number of blocks of whole frames in
 // order, then the lines cleared for the next channel. length: floats.

@@ -114,6 +114,7 @@ void studio_stop(StudioSong& song)
     {
         std::lock_guard lock(song.mutex);
         song.stopping = true;
+        song.newer_text = true;  // nobody will hear the mix under way
     }
     song.wake.notify_all();
     if (song.mixer.joinable()) song.mixer.join();
