@@ -139,33 +139,4 @@ void PlainReverb::finish()
         for (Allpass& allpass : side) allpass.buf.assign(allpass.buf.size(), 0.0f);
 }
 
-std::vector<float> master_in_order(const uint8_t* song, const Sounds& sounds, uint32_t frames)
-{
-    constexpr uint32_t BLOCK = 4096;
-    std::vector<float> master(2 * std::size_t{frames}, 0.0f), block(2 * BLOCK);
-    std::vector<int16_t> rendered(2 * BLOCK);
-    auto* const frames_out = reinterpret_cast<int16_t(*)[2]>(rendered.data());
-    const auto engine = std::make_unique<Engine>();
-    const auto reverb = fresh_reverb();
-    for (int k = 0; k < CHANNEL_COUNT; ++k) {
-        engine_start(*engine, song, sounds.instrument_bank, k);
-        ChannelChain chain;
-        Fault fault;
-        if (!channel_chain_start(chain, sounds, k, fault)) return {};
-        channel_chain_enter(chain, *reverb);
-        for (uint32_t done = 0; done < frames;) {
-            const uint32_t n = std::min(BLOCK, frames - done);
-            render_channel_block(*engine, k, n, frames_out);
-            channel_chain_block(chain, *reverb, frames_out, block.data(), n);
-            float* into = master.data() + 2 * std::size_t{done};
-            for (uint32_t i = 0; i < 2 * n; ++i) into[i] = into[i] + block[i];
-            done += n;
-        }
-        channel_chain_leave(chain, *reverb);
-        channel_chain_finish(chain);
-    }
-    master_equalise(sounds, master.data(), static_cast<uint32_t>(master.size()));
-    return master;
-}
-
 }  // namespace reference

@@ -4,12 +4,14 @@
 // product streams everything in blocks; these are what the blocks must
 // agree with.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "base/fault.h"
 #include "base/timeline.h"
+#include "driver/render.h"
 #include "fx/filter.h"
 #include "fx/mixdown.h"
 #include "fx/reverb.h"
@@ -60,8 +62,44 @@ inline void channel_chain_leave(const ChannelChain& chain, Reverb& reverb)
 
 // The master of the first `frames` frames of `song`: channel after channel
 // on one thread, one reverb carried from each to the next, block by block
-// through ChannelChain, the master equalised whole.
-std::vector<float> master_in_order(const uint8_t* song, const Sounds& sounds, uint32_t frames);
+// through ChannelChain, the master equalised whole; empty for a refused
+// preset. `seen(k, rendered, processed, frames)` sees each block of channel
+// k as rendered and after its chain. (Inline, for the golden digests' dump
+// program.)
+template <class Seen>
+std::vector<float> master_in_order(const uint8_t* song, const Sounds& sounds, uint32_t frames, Seen seen)
+{
+    std::vector<float> master(2 * std::size_t{frames}, 0.0f), block(2 * RENDER_BLOCK_FRAMES);
+    std::vector<int16_t> rendered(2 * RENDER_BLOCK_FRAMES);
+    auto* const frames_out = reinterpret_cast<int16_t(*)[2]>(rendered.data());
+    const auto engine = std::make_unique<Engine>();
+    const auto reverb = fresh_reverb();
+    for (int k = 0; k < CHANNEL_COUNT; ++k) {
+        engine_start(*engine, song, sounds.instrument_bank, k);
+        ChannelChain chain;
+        Fault fault;
+        if (!channel_chain_start(chain, sounds, k, fault)) return {};
+        channel_chain_enter(chain, *reverb);
+        for (uint32_t done = 0; done < frames;) {
+            const uint32_t n = std::min(RENDER_BLOCK_FRAMES, frames - done);
+            render_channel_block(*engine, k, n, frames_out);
+            channel_chain_block(chain, *reverb, frames_out, block.data(), n);
+            seen(k, rendered.data(), block.data(), n);
+            float* into = master.data() + 2 * std::size_t{done};
+            for (uint32_t i = 0; i < 2 * n; ++i) into[i] = into[i] + block[i];
+            done += n;
+        }
+        channel_chain_leave(chain, *reverb);
+        channel_chain_finish(chain);
+    }
+    master_equalise(sounds, master.data(), static_cast<uint32_t>(master.size()));
+    return master;
+}
+
+inline std::vector<float> master_in_order(const uint8_t* song, const Sounds& sounds, uint32_t frames)
+{
+    return master_in_order(song, sounds, frames, [](int, const int16_t*, const float*, uint32_t) {});
+}
 
 // The master normalised to 16 bits at its own peak.
 inline void master_normalise(float* master, int16_t* out, uint32_t length)
