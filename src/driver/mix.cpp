@@ -415,9 +415,10 @@ bool mix(Run& run, Fault& fault)
     }
     const int first_late = link_reverbs(run);
     const int threads = std::clamp(o.threads > 0 ? o.threads : usable_cores(), 1, MIX_MAX_THREADS);
+    // Side by side only while the head is at most half the mix, and never
+    // for an observer, which needs each channel's blocks in time order.
     const bool side_by_side = threads > 1 && o.observe == nullptr && first_late < CHANNEL_COUNT &&
                               run.blocks >= 2 * HEAD_BLOCKS;
-    // Side by side only while the head is at most half the mix.
     run.plan = side_by_side ? plan_side_by_side(run.blocks, first_late) : plan_in_order(run.blocks);
     run.counts_final = !side_by_side;
     run.from_start = master_equaliser_start(*o.sounds);
