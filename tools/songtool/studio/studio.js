@@ -183,7 +183,7 @@ function barOfTick(tick) {
 
 function clock(frame) {
   const seconds = frame / RATE;
-  return `${Math.floor(seconds / 60)}:${(seconds % 60).toFixed(2).padStart(5, "0")}`;
+  return `${Math.floor(seconds / 60)}:${(seconds % 60).toFixed(1).padStart(4, "0")}`;
 }
 
 // The bar of the note event at or before a text offset: the first tick at
@@ -271,12 +271,20 @@ function stop() {
   $("position").textContent = "stopped";
 }
 
-function showPosition() {
+// The play head moves every frame; the clock is written ten times a second,
+// since each change of its text costs the browser a new paint of the page.
+const CLOCK_MS = 100;
+let clockWritten = -Infinity;
+
+function showPosition(now) {
   if (state.playing && state.analysed && state.analysed.valid && !player.paused) {
     const frame = state.playing.first + player.currentTime * RATE;
     const tick = tickAtFrame(frame);
-    const {bar, beat} = barOfTick(tick);
-    $("position").textContent = `${clock(frame)}  bar ${bar}.${beat}`;
+    if (now - clockWritten >= CLOCK_MS) {
+      const {bar, beat} = barOfTick(tick);
+      $("position").textContent = `${clock(frame)}  bar ${bar}.${beat}`;
+      clockWritten = now;
+    }
     playhead.hidden = false;
     playhead.style.transform = `translateX(${state.analysed.roll_left + tick * state.analysed.roll_tick_px}px)`;
   }
