@@ -124,6 +124,44 @@ class StudioApiTest(unittest.TestCase):
             self.assertTrue(answers[k][2] == self.studio.scratch.read(f"cli-{k}.wav"),
                             f"render {k} differs from the command line's")
 
+    def test_a_sound_streams_from_its_address_in_ranges_until_newer_ones_replace_it(self):
+        request = {"text": SONG, "from": "2", "to": "4", "solo": "1"}
+        _, headers, whole = self.studio.post("/api/render", request)
+        status, _, body = self.studio.post("/api/sound", request)
+        sound = json.loads(body)
+        self.assertEqual((status, f"{sound['first']}-{sound['end']}"), (200, headers["X-Span-Frames"]))
+        self.assertRegex(sound["wave"], r"^/api/wave/[0-9]+$")
+        status, headers, streamed = self.studio.request("GET", sound["wave"])
+        self.assertEqual((status, headers["Accept-Ranges"]), (200, "bytes"))
+        self.assertTrue(streamed == whole, "the streamed sound differs from the render")
+        # A player asks for pieces: each answer holds that range and not a
+        # byte more, which on a kept-alive connection would begin the next.
+        for path, body in ((sound["wave"], b""), ("/api/render", json.dumps(request).encode())):
+            for first, last in ((0, 43), (40, 99), (len(whole) - 5, len(whole) - 1)):
+                with socket.create_connection(("127.0.0.1", self.studio.port)) as c:
+                    c.sendall(f"{'POST' if body else 'GET'} {path} HTTP/1.1\r\nHost: 127.0.0.1:{self.studio.port}\r\n"
+                              f"Range: bytes={first}-{last}\r\nConnection: close\r\n"
+                              f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
+                    answer = b"".join(iter(lambda: c.recv(1 << 16), b""))
+                head, _, part = answer.partition(b"\r\n\r\n")
+                self.assertIn(f"Content-Range: bytes {first}-{last}/{len(whole)}".encode(), head)
+                self.assertTrue(head.startswith(b"HTTP/1.1 206 ") and part == whole[first:last + 1],
+                                f"{path} bytes {first}-{last}: {head[:12]!r}, {len(part)} bytes")
+        # The studio keeps the four sounds fetched last: the first, fetched
+        # again, outlives the second once four newer ones are made.
+        second = json.loads(self.studio.post("/api/sound", {"text": SONG})[2])["wave"]
+        newer = [json.loads(self.studio.post("/api/sound", {"text": SONG, "from": str(b)})[2])["wave"]
+                 for b in (2, 3)]
+        self.assertEqual(self.studio.request("GET", sound["wave"])[0], 200)
+        newer += [json.loads(self.studio.post("/api/sound", {"text": SONG, "from": "4"})[2])["wave"]]
+        self.assertEqual([self.studio.request("GET", w)[0] for w in [sound["wave"], *newer]], [200] * 4)
+        status, _, body = self.studio.request("GET", second)
+        self.assertEqual((status, error_of(body)),
+                         (404, "no such sound: the studio keeps the last 4 it made; ask /api/sound for it again"))
+        status, _, body = self.studio.post("/api/sound", {"text": MISTAKE})
+        self.assertEqual((status, error_of(body)), (422, "the song has errors"))
+        self.assertEqual(self.studio.request("GET", "/api/wave/99999999999999999999")[0], 404)
+
     def test_save_is_refused_when_the_file_changed_on_disk(self):
         status, _, body = self.studio.request("GET", "/api/load")
         loaded = json.loads(body)
@@ -153,6 +191,10 @@ class StudioCommandTest(unittest.TestCase):
             studio.token = None
             self.assertEqual(studio.request("GET", "/")[0], 200)  # the page itself holds nothing
             self.assertEqual(studio.post(f"/api/check?token={right}")[0], 200)
+            # A player streams a sound by its address alone: the token rides in it.
+            wave = json.loads(studio.post(f"/api/sound?token={right}", {"from": "4"})[2])["wave"]
+            self.assertEqual(studio.request("GET", wave)[0], 401)
+            self.assertEqual(studio.request("GET", f"{wave}?token={right}")[0], 200)
             studio.token = right
             self.assertEqual(studio.post("/api/check")[0], 200)
             status, _, _ = studio.post("/api/check", headers={"Host": f"rebound.example:{studio.port}"})

@@ -89,16 +89,23 @@ std::string lower(std::string text)
     return text;
 }
 
+// False when the system gives no random numbers.
+bool random_bytes(unsigned char* bytes, size_t count)
+{
+    for (size_t done = 0; done < count;) {
+        const ssize_t n = getrandom(bytes + done, count - done, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 // 128 random bits as hex, or empty when the system gives none.
 std::string random_token()
 {
     unsigned char bytes[16];
-    for (size_t done = 0; done < sizeof bytes;) {
-        const ssize_t n = getrandom(bytes + done, sizeof bytes - done, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return {};
-        done += static_cast<size_t>(n);
-    }
+    if (!random_bytes(bytes, sizeof bytes)) return {};
     std::string token;
     for (const unsigned char b : bytes) token += "0123456789abcdef"[b >> 4], token += "0123456789abcdef"[b & 15];
     return token;
@@ -262,37 +269,69 @@ void on_valid_text(Studio& s, const httplib::Request& req, httplib::Response& re
     if (const std::shared_ptr<StudioText> text = valid_text(s, body, res)) answer(*text);
 }
 
-void serve_wave(httplib::Response& res, const RenderSpan& span, StudioWave wave)
+// The wave, or the range of it the request names (httplib answers 206 and
+// hands the provider only that range).
+void serve_wave(httplib::Response& res, std::shared_ptr<const StudioWave> wave)
 {
-    auto shared = std::make_shared<const StudioWave>(std::move(wave));
-    res.set_header("X-Span-Frames", std::to_string(span.first) + "-" + std::to_string(span.end));
-    const size_t header = sizeof shared->header;
-    res.set_content_provider(
-        header + 2 * shared->count, "audio/wav", [shared, header](size_t offset, size_t, httplib::DataSink& sink) {
-            if (offset < header)
-                return sink.write(reinterpret_cast<const char*>(&shared->header) + offset, header - offset);
-            const size_t at = offset - header;
-            const char* bytes = reinterpret_cast<const char*>(shared->samples->data() + shared->first);
-            return sink.write(bytes + at, std::min(WAVE_PIECE, 2 * shared->count - at));
-        });
+    res.set_header("X-Span-Frames", std::to_string(wave->span.first) + "-" + std::to_string(wave->span.end));
+    res.set_header("Accept-Ranges", "bytes");
+    const size_t header = sizeof wave->header, size = header + 2 * wave->count;
+    res.set_content_provider(size, "audio/wav", [wave, header](size_t offset, size_t length, httplib::DataSink& sink) {
+        if (offset < header)
+            return sink.write(reinterpret_cast<const char*>(&wave->header) + offset, std::min(header - offset, length));
+        const size_t at = offset - header;
+        const char* bytes = reinterpret_cast<const char*>(wave->samples->data() + wave->first);
+        return sink.write(bytes + at, std::min({WAVE_PIECE, length, 2 * wave->count - at}));
+    });
+}
+
+// The wave a render request names, made (or waited for); null after
+// answering with the reason.
+std::shared_ptr<const StudioWave> requested_wave(Studio& s, const httplib::Request& req, httplib::Response& res)
+{
+    JsonObject body;
+    if (!read_body(req, res, body)) return nullptr;
+    StudioRenderRequest asked;
+    if (!text_member(body, "from", asked.from, res) || !text_member(body, "to", asked.to, res) ||
+        !text_member(body, "solo", asked.solo, res) || !text_member(body, "mute", asked.mute, res))
+        return nullptr;
+    const std::shared_ptr<StudioText> text = valid_text(s, body, res);
+    if (text == nullptr) return nullptr;
+    RenderRequest request;
+    std::string error;
+    if (!studio_render_request(*text, asked, request, error)) return send_error(res, 400, error), nullptr;
+    auto wave = std::make_shared<StudioWave>();
+    if (!studio_render(s.song, *text, request, *wave, error)) return send_error(res, 503, error), nullptr;
+    return wave;
 }
 
 void render(Studio& s, const httplib::Request& req, httplib::Response& res)
 {
-    JsonObject body;
-    if (!read_body(req, res, body)) return;
-    StudioRenderRequest asked;
-    if (!text_member(body, "from", asked.from, res) || !text_member(body, "to", asked.to, res) ||
-        !text_member(body, "solo", asked.solo, res) || !text_member(body, "mute", asked.mute, res))
-        return;
-    const std::shared_ptr<StudioText> text = valid_text(s, body, res);
-    if (text == nullptr) return;
-    RenderRequest request;
-    std::string error;
-    if (!studio_render_request(*text, asked, request, error)) return send_error(res, 400, error);
-    StudioWave wave;
-    if (!studio_render(s.song, *text, request, wave, error)) return send_error(res, 503, error);
-    serve_wave(res, request.span, std::move(wave));
+    if (auto wave = requested_wave(s, req, res)) serve_wave(res, std::move(wave));
+}
+
+// A render kept as a sound: its address, for a player to stream it from.
+void sound(Studio& s, const httplib::Request& req, httplib::Response& res)
+{
+    std::shared_ptr<const StudioWave> wave = requested_wave(s, req, res);
+    if (wave == nullptr) return;
+    const RenderSpan span = wave->span;
+    const uint64_t id = studio_keep_sound(s.song, std::move(wave));
+    send_json(res, 200, "{\"wave\": \"/api/wave/" + std::to_string(id) + "\", \"first\": " +
+                            std::to_string(span.first) + ", \"end\": " + std::to_string(span.end) + "}");
+}
+
+void kept_sound(Studio& s, const httplib::Request& req, httplib::Response& res)
+{
+    const std::string digits = req.matches[1];
+    errno = 0;
+    const unsigned long long id = std::strtoull(digits.c_str(), nullptr, 10);
+    std::shared_ptr<const StudioWave> wave = errno == 0 ? studio_sound(s.song, id) : nullptr;
+    if (wave == nullptr)
+        return send_error(res, 404, "no such sound: the studio keeps the last " + std::to_string(STUDIO_SOUNDS_KEPT) +
+                                        " it made; ask /api/sound for it again");
+    res.set_header("Cache-Control", "no-store");  // the studio holds it; a browser's copy would only fill its disk
+    serve_wave(res, std::move(wave));
 }
 
 // What the page shows of a text: its findings and, when it is valid, its
@@ -363,6 +402,10 @@ void add_routes(Studio& s)
     api.Post("/api/save", [&s](const httplib::Request& req, httplib::Response& res) { save(s, req, res); });
     api.Post("/api/analyse", [&s](const httplib::Request& req, httplib::Response& res) { analyse(s, req, res); });
     api.Post("/api/render", [&s](const httplib::Request& req, httplib::Response& res) { render(s, req, res); });
+    api.Post("/api/sound", [&s](const httplib::Request& req, httplib::Response& res) { sound(s, req, res); });
+    api.Get(R"(/api/wave/(\d{1,19}))", [&s](const httplib::Request& req, httplib::Response& res) {
+        kept_sound(s, req, res);
+    });
     api.Post("/api/check", [&s](const httplib::Request& req, httplib::Response& res) {
         JsonObject body;
         if (!read_body(req, res, body)) return;
@@ -504,6 +547,11 @@ int run_studio(const StudioOptions& options, std::ostream& err)
         char name[256] = {};
         if (gethostname(name, sizeof name - 1) == 0) s->machine_name = lower(name);
     }
+    // Sounds are numbered from a random start, so that a page left open on
+    // an earlier run of the studio never streams another run's sound.
+    unsigned char start[5] = {};
+    random_bytes(start, sizeof start);
+    for (const unsigned char b : start) s->song.next_sound = s->song.next_sound << 8 | b;
     set_up(*s);
     s->port = options.port == 0 ? s->server.bind_to_any_port(options.listen)
                                 : (s->server.bind_to_port(options.listen, options.port) ? options.port : -1);

@@ -166,7 +166,7 @@ bool studio_render_request(const StudioText& text, const StudioRenderRequest& as
 bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& request, StudioWave& wave,
                    std::string& error)
 {
-    const RenderSpan& span = request.span;
+    const RenderSpan& span = wave.span = request.span;
     wave.first = 2 * size_t{span.first};
     wave.count = 2 * size_t{span.end - span.first};
     wave.header = pcm_wave_header(static_cast<uint32_t>(wave.count));
@@ -189,6 +189,25 @@ bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& requ
     wave.first = 0;
     mix_release(mix);
     return true;
+}
+
+uint64_t studio_keep_sound(StudioSong& song, std::shared_ptr<const StudioWave> wave)
+{
+    std::lock_guard lock(song.mutex);
+    const uint64_t id = song.next_sound++;
+    song.sounds.push_front({id, std::move(wave)});
+    if (song.sounds.size() > STUDIO_SOUNDS_KEPT) song.sounds.pop_back();
+    return id;
+}
+
+std::shared_ptr<const StudioWave> studio_sound(StudioSong& song, uint64_t id)
+{
+    std::lock_guard lock(song.mutex);
+    const auto found = std::find_if(song.sounds.begin(), song.sounds.end(),
+                                    [id](const StudioSound& sound) { return sound.id == id; });
+    if (found == song.sounds.end()) return nullptr;
+    std::rotate(song.sounds.begin(), found, found + 1);
+    return song.sounds.front().wave;
 }
 
 bool studio_roll(StudioSong& song, const StudioText& text, std::string& svg, std::string& error)

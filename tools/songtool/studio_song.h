@@ -47,15 +47,27 @@ struct StudioText {
 };
 
 // An excerpt as a WAV file: the header, then `count` samples of `samples`
-// from `first` on.
+// from `first` on; they are the song's frames [span.first, span.end).
 struct StudioWave {
+    RenderSpan span;
     wave_header header;
     std::shared_ptr<const StudioSamples> samples;
     size_t first = 0, count = 0;
 };
 
+// A wave kept at an address of its own, so that a player can fetch it, or a
+// range of it, as often as it needs while it plays.
+struct StudioSound {
+    uint64_t id;
+    std::shared_ptr<const StudioWave> wave;
+};
+
 constexpr int STUDIO_MIXES = 2;  // mixes at once: each takes 46 MB and keeps every core busy
 constexpr size_t STUDIO_TEXTS_KEPT = 2;
+// The page's player and the one taking over from it, with room for sounds
+// asked for while those two were being made. Waves of one text share its
+// full mix; a solo or mute has 23 MB of its own.
+constexpr size_t STUDIO_SOUNDS_KEPT = 4;
 
 struct StudioSong {
     std::string path;  // SONG, named in findings
@@ -63,6 +75,8 @@ struct StudioSong {
     std::deque<std::shared_ptr<StudioText>> recent;  // newest first
     std::counting_semaphore<STUDIO_MIXES> mixes{STUDIO_MIXES};
     std::mutex drawing;  // cairo and fontconfig draw one roll at a time
+    std::deque<StudioSound> sounds;  // under `mutex`, the last fetched first
+    uint64_t next_sound = 1;
 
     // The mixer in the background: it mixes the newest text it was given,
     // dropping the mix it is making when a newer one comes.
@@ -98,6 +112,14 @@ bool studio_render_request(const StudioText& text, const StudioRenderRequest& as
 // with the reason when the mix fails (out of memory).
 bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& request, StudioWave& wave,
                    std::string& error);
+
+// Keeps the wave as a sound and returns its id, letting the least recently
+// fetched sound go beyond STUDIO_SOUNDS_KEPT.
+uint64_t studio_keep_sound(StudioSong& song, std::shared_ptr<const StudioWave> wave);
+
+// The kept sound with that id's wave, counted as fetched now; null when
+// there is none.
+std::shared_ptr<const StudioWave> studio_sound(StudioSong& song, uint64_t id);
 
 // The roll's SVG with each note's source, the timeline and the sounds, as
 // `roll`, `info --json` and `sounds --json` give them (the text forms

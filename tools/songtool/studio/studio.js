@@ -4,17 +4,20 @@
 
 const RATE = 44100;
 const TICKS_PER_BEAT = 32;
-const PAUSE_MS = 150;  // an edit is checked once typing pauses this long
+const PAUSE_MS = 100;  // an edit is checked once typing pauses this long
 const CHANNELS = 8;
 
 const $ = (id) => document.getElementById(id);
 const text = $("text"), gutter = $("gutter"), backdrop = $("backdrop"), findingsList = $("findings");
-const roll = $("roll"), playhead = $("playhead"), player = $("player"), statusLine = $("status");
+const roll = $("roll"), playhead = $("playhead"), statusLine = $("status");
+// The element playing; each new sound streams into one of its own, which
+// takes over once it can play, so the old sound plays on until then.
+let player = new Audio();
 
 const token = new URLSearchParams(location.search).get("token");
 const state = {
   stamp: "", analysed: null, editedAt: 0, pending: null, sent: 0,
-  playing: null,  // {from, to, first (frame)} of the excerpt in the player
+  playing: null,  // {from, to, first, end (frames)} of the excerpt in the player
   solo: new Set(), mute: new Set(), sources: new Map(),  // line -> sorted columns of notes
 };
 
@@ -238,30 +241,58 @@ function renderRequest(from, to) {
   return request;
 }
 
+// A new element streaming the sound at `wave`: resolves once it can play,
+// rejects if it cannot load.
+function streamed(wave) {
+  const next = new Audio();
+  next.preload = "auto";
+  next.addEventListener("ended", () => { if (next === player && !next.loop) stop(); });
+  next.addEventListener("error", () => { if (next === player && state.playing) replay(); });
+  return new Promise((resolve, reject) => {
+    next.addEventListener("canplay", () => resolve(next), {once: true});
+    next.addEventListener("error", () => reject(new Error("the sound did not load")), {once: true});
+    next.src = token ? `${wave}?token=${token}` : wave;
+  });
+}
+
+function release(element) {
+  element.pause();
+  element.removeAttribute("src");
+  element.load();
+}
+
 // Plays bars [from, to) (to empty: the render's end); `keep` carries on at
 // the same place in the new sound once it is ready, the old one playing
 // until then.
 async function play(from, to, keep = false) {
   const asked = ++state.sent;
-  const response = await api("/api/render", renderRequest(from, to));
-  if (asked !== state.sent) return;  // a newer request replaced this one
+  const response = await api("/api/sound", renderRequest(from, to));
+  if (asked !== state.sent) return;
   if (!response.ok) {
     if (response.status !== 422) say(`cannot play: ${await errorOf(response)}`);  // errors: listed already
     return;
   }
-  const span = (response.headers.get("X-Span-Frames") || "0-0").split("-").map(Number);
-  const wave = await response.blob();
-  if (asked !== state.sent) return;
+  const sound = await response.json();
+  let next;
+  try { next = await streamed(sound.wave); } catch (failure) {
+    if (asked === state.sent) say(`cannot play: ${failure.message}`);
+    return;
+  }
+  if (asked !== state.sent) return release(next);
   const at = keep && state.playing ? player.currentTime : 0;
-  const old = player.src;
-  player.src = URL.createObjectURL(wave);
-  if (old) URL.revokeObjectURL(old);
-  player.loop = $("loop").checked;
-  state.playing = {from, to, first: span[0], end: span[1]};
-  player.currentTime = Math.min(at, (span[1] - span[0]) / RATE);
-  await player.play().catch(() => {});
+  next.loop = $("loop").checked;
+  next.currentTime = Math.min(at, (sound.end - sound.first) / RATE);
+  await next.play().catch(() => {});
+  if (asked !== state.sent) return release(next);
+  const old = player;
+  player = next;
+  release(old);
+  state.playing = {from, to, first: sound.first, end: sound.end};
   return true;
 }
+
+// The same bars again, where they were: a sound the studio no longer keeps.
+function replay() { play(state.playing.from, state.playing.to, true); }
 
 function stop() {
   ++state.sent;
@@ -291,7 +322,6 @@ function showPosition(now) {
   requestAnimationFrame(showPosition);
 }
 
-player.addEventListener("ended", () => { if (!player.loop) stop(); });
 $("loop").addEventListener("change", () => { player.loop = $("loop").checked; });
 $("stop").addEventListener("click", stop);
 $("play-bar").addEventListener("click", () => play($("from-bar").value || 1, $("to-bar").value));
