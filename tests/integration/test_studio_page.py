@@ -143,6 +143,15 @@ class StudioPageTest(unittest.TestCase):
         self.page.find_element(By.ID, "from-bar").send_keys("41")
         self.play_and_wait()
         self.wait_for("the play head in bar 41", lambda: " bar 41." in self.js("return position.textContent"))
+        # The head stands where the sound is: bar 41's tick plus the ticks
+        # played since, within its two-pixel steps and a frame's lag.
+        hidden, head, expected = self.js("""const t = state.analysed.timeline, bar = t.bar_starts.find((s) => s.bar === 41);
+            const frames_per_tick = t.tempo.filter((p) => p.tick <= bar.tick).pop().frames_per_tick;
+            return [playhead.hidden, new DOMMatrix(getComputedStyle(playhead).transform).m41,
+                    state.analysed.roll_left + (bar.tick + player.currentTime * 44100 / frames_per_tick) *
+                    state.analysed.roll_tick_px];""")
+        self.assertFalse(hidden)
+        self.assertLess(abs(head - expected), 5, (head, expected))
         self.assertEqual(self.played_wave(), self.cli_wave("--from", "41"))
         soloed = self.cli_wave("--from", "41", "--to", "43", "--solo", "3")
         self.page.find_element(By.ID, "to-bar").send_keys("43")

@@ -145,6 +145,7 @@ function showRoll(svgText) {
   const box = svg.viewBox.baseVal;
   if (box && box.width) { svg.setAttribute("width", box.width); svg.setAttribute("height", box.height); }
   playhead.style.height = (box ? box.height : 0) + "px";
+  newHeadAnimation();
   indexSources();
   showCursorNotes();
 }
@@ -288,6 +289,8 @@ async function play(from, to, keep = false) {
   player = next;
   release(old);
   state.playing = {from, to, first: sound.first, end: sound.end};
+  newHeadAnimation();
+  showPosition();
   return true;
 }
 
@@ -298,28 +301,58 @@ function stop() {
   ++state.sent;
   player.pause();
   state.playing = null;
+  newHeadAnimation();
   playhead.hidden = true;
   $("position").textContent = "stopped";
 }
 
-// The play head moves every frame; the clock is written ten times a second,
-// since each change of its text costs the browser a new paint of the page.
-const CLOCK_MS = 100;
-let clockWritten = -Infinity;
+// The play head moves on the compositor, as an animation through the ticks
+// at each bar's start (even between them, as the sound's own time is), so
+// the page's thread need not move it every frame; it steps 30 times a
+// second (two pixels), since each step costs the compositor a new frame.
+// Ten times a second the clock is written and the animation set to the
+// player's time when they have drifted apart.
+const POSITION_MS = 100;
+const HEAD_STEPS_PER_SECOND = 30;
+const DRIFT_MS = 25;
+let headAnimation = null;  // for state.playing over the roll shown
 
-function showPosition(now) {
-  if (state.playing && state.analysed && state.analysed.valid && !player.paused) {
-    const frame = state.playing.first + player.currentTime * RATE;
-    const tick = tickAtFrame(frame);
-    if (now - clockWritten >= CLOCK_MS) {
-      const {bar, beat} = barOfTick(tick);
-      $("position").textContent = `${clock(frame)}  bar ${bar}.${beat}`;
-      clockWritten = now;
-    }
-    playhead.hidden = false;
-    playhead.style.transform = `translateX(${state.analysed.roll_left + tick * state.analysed.roll_tick_px}px)`;
+function headAt(frame) {
+  const x = state.analysed.roll_left + tickAtFrame(frame) * state.analysed.roll_tick_px;
+  return `translateX(${x}px)`;
+}
+
+function newHeadAnimation() {
+  if (headAnimation) headAnimation.cancel();
+  headAnimation = null;
+  if (!state.playing || !state.analysed || !state.analysed.valid) return;
+  const {first, end} = state.playing;
+  if (end <= first) return;
+  const bars = state.analysed.timeline.bar_starts.map((s) => s.frame).filter((f) => f > first && f < end);
+  const points = [first, ...bars, end];
+  const steps = (i) => Math.max(1, Math.round((points[i + 1] - points[i]) / RATE * HEAD_STEPS_PER_SECOND));
+  const keyframes = points.map((f, i) => ({transform: headAt(f), offset: (f - first) / (end - first),
+                                           easing: i + 1 < points.length ? `steps(${steps(i)})` : "linear"}));
+  headAnimation = playhead.animate(keyframes, {duration: (end - first) / RATE * 1000, easing: "linear", fill: "both"});
+  headAnimation.pause();
+}
+
+function showPosition() {
+  if (!state.playing || !state.analysed || !state.analysed.valid || player.paused) {
+    if (headAnimation) headAnimation.pause();
+    return;
   }
-  requestAnimationFrame(showPosition);
+  if (!headAnimation) newHeadAnimation();
+  if (!headAnimation) return;
+  const frame = state.playing.first + player.currentTime * RATE;
+  const {bar, beat} = barOfTick(tickAtFrame(frame));
+  $("position").textContent = `${clock(frame)}  bar ${bar}.${beat}`;
+  playhead.hidden = false;
+  const at = player.currentTime * 1000;
+  if (headAnimation.playState !== "running" || Math.abs(headAnimation.currentTime - at) > DRIFT_MS) {
+    headAnimation.currentTime = at;
+    headAnimation.play();
+  }
 }
 
 $("loop").addEventListener("change", () => { player.loop = $("loop").checked; });
@@ -420,4 +453,4 @@ async function load() {
 }
 
 load();
-requestAnimationFrame(showPosition);
+setInterval(showPosition, POSITION_MS);
