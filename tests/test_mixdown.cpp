@@ -1,12 +1,15 @@
 // The post-render stage: a channel's chain (gain, delay, reverb), which
-// channels have effects, normalisation.
+// channels have effects, normalisation, the whole-song buffers.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <tuple>
 #include <vector>
 
 #include "data/tables.h"
 #include "driver/render.h"
+#include "fx/buffers.h"
 #include "fx/mixdown.h"
 #include "tests/reference.h"
 
@@ -85,6 +88,27 @@ TEST(Mixdown, ValuesBeyondAnotherMixsPeakSaturate)
     std::vector<int16_t> out(2);
     normalise_to_16_bits(master.data() + 4, out.data(), 2, 1.0e-30f);
     EXPECT_EQ(out, std::vector<int16_t>(expected.begin() + 4, expected.end()));
+}
+
+// A master's memory, once its samples are made in place: the bytes it
+// keeps stay as they were, the pages around them read as fresh zeros, the
+// memory having gone back to the system.
+TEST(SongBuffers, TrimmingKeepsTheRangeAndGivesBackThePagesAroundIt)
+{
+    constexpr size_t COUNT = 3 << 20;  // 12 MiB: several huge pages
+    Fault fault;
+    float* floats = take_song_floats(COUNT, "the test", fault);
+    ASSERT_NE(floats, nullptr) << fault.message;
+    auto* bytes = reinterpret_cast<unsigned char*>(floats);
+    std::memset(bytes, 0xa5, COUNT * sizeof(float));
+    const size_t from = 5000001, to = 7654321, page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    trim_song_floats(floats, COUNT, from, to);
+    size_t changed = 0;
+    for (size_t i = from / page * page; i < (to + page - 1) / page * page; ++i) changed += bytes[i] != 0xa5;
+    EXPECT_EQ(changed, 0u) << "bytes of the kept pages changed";
+    for (const size_t i : {size_t{0}, from / page * page - 1, (to + page - 1) / page * page, COUNT * sizeof(float) - 1})
+        EXPECT_EQ(bytes[i], 0) << "byte " << i << " was not given back";
+    release_song_floats(floats, COUNT);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +50,18 @@ void prefault_song_floats([[maybe_unused]] float* samples, [[maybe_unused]] std:
 #ifdef MADV_POPULATE_WRITE
     madvise(samples, count * sizeof(float), MADV_POPULATE_WRITE);
 #endif
+}
+
+void trim_song_floats(float* samples, std::size_t count, std::size_t from, std::size_t to)
+{
+    const long page_size = sysconf(_SC_PAGESIZE);
+    if (page_size <= 0) return;
+    const auto page = static_cast<std::size_t>(page_size);
+    auto* const bytes = reinterpret_cast<unsigned char*>(samples);
+    const std::size_t kept_from = from / page * page, kept_to = (to + page - 1) / page * page;
+    const std::size_t end = in_whole_huge_pages(count * sizeof(float));
+    if (kept_from > 0) madvise(bytes, kept_from, MADV_DONTNEED);
+    if (kept_to < end) madvise(bytes + kept_to, end - kept_to, MADV_DONTNEED);
 }
 
 void release_song_floats(float* samples, std::size_t count)

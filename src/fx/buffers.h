@@ -27,5 +27,10 @@ float* take_song_floats(std::size_t count, const char* purpose, Fault& fault);
 // hint: without kernel support it does nothing.
 void prefault_song_floats(float* samples, std::size_t count);
 
+// Gives the memory of a buffer of count floats from take_song_floats back
+// to the system, all but its bytes [from, to), which stay as they are. Only
+// a hint; the buffer is still given back whole with release_song_floats.
+void trim_song_floats(float* samples, std::size_t count, std::size_t from, std::size_t to);
+
 // Gives back a buffer of count floats from take_song_floats.
 void release_song_floats(float* samples, std::size_t count);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "driver/mix.h"
+#include "fx/buffers.h"
 #include "fx/mixdown.h"
 #include "song_asm.h"
 #include "song_info.h"
@@ -40,17 +41,6 @@ bool mix_text(StudioSong& song, const StudioText& text, const bool (&in_master)[
     return false;
 }
 
-// Samples [first, first + count) of the master at `peak`'s level, in the
-// file's byte order.
-std::shared_ptr<const StudioSamples> normalised(MasterMix& mix, size_t first, size_t count, float peak)
-{
-    const int16_t* song = master_to_song(mix.samples + first, static_cast<uint32_t>(count), peak);
-    auto samples = std::make_shared<StudioSamples>(song, song + count);
-    if constexpr (std::endian::native == std::endian::big)
-        for (int16_t& s : *samples) s = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(s)));
-    return samples;
-}
-
 // The text's full mix, made here unless another thread is making it (then
 // waited for) or has made it. A mix that `stop` ends leaves it to be made
 // by the next who asks.
@@ -68,8 +58,7 @@ bool full_mix(StudioSong& song, StudioText& text, FullMix& result, std::string& 
     const bool ok = mix_text(song, text, every_channel, SONG_FRAMES, mix, error, stop);
     FullMix made;
     if (ok) {
-        made = {FullMix::State::ready, mix.peak, normalised(mix, 0, mix.length, mix.peak)};
-        mix_release(mix);
+        made = {FullMix::State::ready, mix.peak, std::make_shared<const StudioSamples>(mix, 0, mix.length, mix.peak)};
     }
     lock.lock();
     text.full_mix = made;  // State::none again after a failure, for a later try
@@ -106,6 +95,19 @@ std::shared_ptr<StudioText> assembled(const StudioSong& song, const std::string&
 }
 
 }  // namespace
+
+StudioSamples::StudioSamples(MasterMix& mix, size_t first, size_t count, float peak) : mix_(mix)
+{
+    mix.samples = nullptr;
+    int16_t* song = master_to_song(mix_.samples + first, static_cast<uint32_t>(count), peak);
+    if constexpr (std::endian::native == std::endian::big)
+        for (size_t i = 0; i < count; ++i)
+            song[i] = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(song[i])));
+    // The floats are spent: only the samples' half of their memory stays.
+    const size_t from = first * sizeof(float);
+    trim_song_floats(mix_.samples, mix_.length, from, from + count * sizeof(int16_t));
+    samples_ = song;
+}
 
 void studio_start(StudioSong& song) { song.mixer = std::thread(run_mixer, std::ref(song)); }
 
@@ -185,9 +187,8 @@ bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& requ
         wave.samples = full.song;
         return true;
     }
-    wave.samples = normalised(mix, wave.first, wave.count, full.peak);
+    wave.samples = std::make_shared<const StudioSamples>(mix, wave.first, wave.count, full.peak);
     wave.first = 0;
-    mix_release(mix);
     return true;
 }
 

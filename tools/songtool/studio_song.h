@@ -14,14 +14,29 @@
 #include <thread>
 #include <vector>
 
+#include "driver/mix.h"
 #include "output/wave.h"
 #include "song_findings.h"
 #include "song_render.h"
 #include "song_sounds.h"
 #include "song_timeline.h"
 
-// 16-bit stereo samples in the file's (little-endian) byte order.
-using StudioSamples = std::vector<int16_t>;
+// 16-bit stereo samples in the file's (little-endian) byte order, made in
+// place in the memory of the mix they come from, which they keep.
+class StudioSamples {
+public:
+    // Samples [first, first + count) of the mix at `peak`'s level; the
+    // mix's memory is theirs from now on.
+    StudioSamples(MasterMix& mix, size_t first, size_t count, float peak);
+    ~StudioSamples() { mix_release(mix_); }
+    StudioSamples(const StudioSamples&) = delete;
+    StudioSamples& operator=(const StudioSamples&) = delete;
+    const int16_t* data() const { return samples_; }
+
+private:
+    MasterMix mix_;
+    const int16_t* samples_;
+};
 
 // The whole song with every channel, normalised to its own peak: the song's
 // level for every excerpt of this text.
