@@ -161,6 +161,20 @@ class StudioPageTest(unittest.TestCase):
         self.page.find_element(By.ID, "stop").click()
         self.assertTrue(self.js("return player.paused"))
 
+    def test_a_sound_the_studio_let_go_is_asked_for_again_where_it_was(self):
+        self.page.find_element(By.ID, "from-bar").clear()
+        self.page.find_element(By.ID, "from-bar").send_keys("1")
+        self.play_and_wait()
+        old = self.js("return player.src")
+        # Newer sounds, as scripts or other pages ask for, until the studio
+        # lets the playing one go; the player then needs bytes it has not
+        # fetched yet.
+        self.page.execute_async_script("""const done = arguments[arguments.length - 1];
+            (async () => { for (let k = 0; k < 4; ++k) await api('/api/sound', {text: text.value, from: '2'}); })()
+              .then(() => { player.currentTime = 100; done(); });""")
+        self.wait_for("the sound asked for again", lambda: self.js("return player.src") != old and
+                      self.js("return !player.paused && player.currentTime >= 100"))
+
     def test_a_note_clicked_moves_the_cursor_and_the_cursor_lights_its_notes(self):
         # One of the lead's notes on line 35 that no other note covers.
         source = self.js(f"""for (const n of roll.querySelectorAll('.note[data-source^="{NOTE_LINE}:"]')) {{

@@ -286,8 +286,10 @@ void serve_wave(httplib::Response& res, std::shared_ptr<const StudioWave> wave)
 }
 
 // The wave a render request names, made (or waited for); null after
-// answering with the reason.
-std::shared_ptr<const StudioWave> requested_wave(Studio& s, const httplib::Request& req, httplib::Response& res)
+// answering with the reason. A sound for the page is not made for a text
+// that another has replaced: the page has moved on from it.
+std::shared_ptr<const StudioWave> requested_wave(Studio& s, const httplib::Request& req, httplib::Response& res,
+                                                 bool for_the_page)
 {
     JsonObject body;
     if (!read_body(req, res, body)) return nullptr;
@@ -301,19 +303,21 @@ std::shared_ptr<const StudioWave> requested_wave(Studio& s, const httplib::Reque
     std::string error;
     if (!studio_render_request(*text, asked, request, error)) return send_error(res, 400, error), nullptr;
     auto wave = std::make_shared<StudioWave>();
-    if (!studio_render(s.song, *text, request, *wave, error)) return send_error(res, 503, error), nullptr;
-    return wave;
+    if (studio_render(s.song, *text, request, *wave, error, for_the_page ? &text->replaced : nullptr)) return wave;
+    if (for_the_page && text->replaced) send_error(res, 409, "a newer text replaced this one before its sound was made");
+    else send_error(res, 503, error);
+    return nullptr;
 }
 
 void render(Studio& s, const httplib::Request& req, httplib::Response& res)
 {
-    if (auto wave = requested_wave(s, req, res)) serve_wave(res, std::move(wave));
+    if (auto wave = requested_wave(s, req, res, false)) serve_wave(res, std::move(wave));
 }
 
 // A render kept as a sound: its address, for a player to stream it from.
 void sound(Studio& s, const httplib::Request& req, httplib::Response& res)
 {
-    std::shared_ptr<const StudioWave> wave = requested_wave(s, req, res);
+    std::shared_ptr<const StudioWave> wave = requested_wave(s, req, res, true);
     if (wave == nullptr) return;
     const RenderSpan span = wave->span;
     const uint64_t id = studio_keep_sound(s.song, std::move(wave));

@@ -50,6 +50,7 @@ bool full_mix(StudioSong& song, StudioText& text, FullMix& result, std::string& 
     std::unique_lock lock(text.mutex);
     text.mixed.wait(lock, [&] { return text.full_mix.state != FullMix::State::running; });
     if (text.full_mix.state == FullMix::State::ready) return result = text.full_mix, true;
+    if (stop != nullptr && *stop) return error = "the mix was stopped", false;
     text.full_mix.state = FullMix::State::running;
     lock.unlock();
 
@@ -127,13 +128,16 @@ std::shared_ptr<StudioText> studio_text(StudioSong& song, const std::string& sou
     // Assembled under the lock (a few milliseconds), so that requests that
     // come together with one text share one StudioText and its mixes.
     std::lock_guard lock(song.mutex);
-    for (const auto& text : song.recent)
-        if (text->text == source) return text;
-    std::shared_ptr<StudioText> text = assembled(song, source);
-    // Whoever sent it has moved on from the text being mixed in the background.
-    if (song.mixing != nullptr) song.newer_text = true;
-    song.recent.push_front(text);
-    if (song.recent.size() > STUDIO_TEXTS_KEPT) song.recent.pop_back();
+    auto found = std::find_if(song.recent.begin(), song.recent.end(),
+                              [&](const std::shared_ptr<StudioText>& text) { return text->text == source; });
+    std::shared_ptr<StudioText> text = found != song.recent.end() ? *found : assembled(song, source);
+    if (found == song.recent.end()) {
+        // Whoever sent it has moved on from the text being mixed in the background.
+        if (song.mixing != nullptr) song.newer_text = true;
+        song.recent.push_front(text);
+        if (song.recent.size() > STUDIO_TEXTS_KEPT) song.recent.back()->replaced = true, song.recent.pop_back();
+    }
+    for (const auto& other : song.recent) other->replaced = other != text;
     return text;
 }
 
@@ -166,7 +170,7 @@ bool studio_render_request(const StudioText& text, const StudioRenderRequest& as
 }
 
 bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& request, StudioWave& wave,
-                   std::string& error)
+                   std::string& error, const std::atomic<bool>* stop)
 {
     const RenderSpan& span = wave.span = request.span;
     wave.first = 2 * size_t{span.first};
@@ -177,9 +181,9 @@ bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& requ
     // Every excerpt is at the whole song's level; when every channel plays,
     // it is a piece of the full mix itself.
     MasterMix mix{};
-    if (!every_channel && !mix_text(song, text, request.in_master, span.end, mix, error)) return false;
+    if (!every_channel && !mix_text(song, text, request.in_master, span.end, mix, error, stop)) return false;
     FullMix full;
-    if (!full_mix(song, text, full, error)) {
+    if (!full_mix(song, text, full, error, stop)) {
         mix_release(mix);
         return false;
     }

@@ -59,6 +59,8 @@ struct StudioText {
     std::mutex mutex;
     std::condition_variable mixed;  // full_mix left State::running
     FullMix full_mix;
+    // Another text was asked for after it: the page that sent it has moved on.
+    std::atomic<bool> replaced{false};
 };
 
 // An excerpt as a WAV file: the header, then `count` samples of `samples`
@@ -79,10 +81,11 @@ struct StudioSound {
 
 constexpr int STUDIO_MIXES = 2;  // mixes at once: each takes 46 MB and keeps every core busy
 constexpr size_t STUDIO_TEXTS_KEPT = 2;
-// The page's player and the one taking over from it, with room for sounds
-// asked for while those two were being made. Waves of one text share its
-// full mix; a solo or mute has 23 MB of its own.
-constexpr size_t STUDIO_SOUNDS_KEPT = 4;
+// The page's player (which fetches its sound a few seconds ahead as it
+// plays), the one taking over from it, and one asked for while that one was
+// being made. Waves of one text share its full mix; a solo or mute has 23 MB
+// of its own.
+constexpr size_t STUDIO_SOUNDS_KEPT = 3;
 
 struct StudioSong {
     std::string path;  // SONG, named in findings
@@ -124,9 +127,10 @@ bool studio_render_request(const StudioText& text, const StudioRenderRequest& as
                            std::string& error);
 
 // The excerpt as `songtool render` writes it at the song's level. False
-// with the reason when the mix fails (out of memory).
+// with the reason when the mix fails (out of memory) or, once `stop` is
+// true, is left unmade.
 bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& request, StudioWave& wave,
-                   std::string& error);
+                   std::string& error, const std::atomic<bool>* stop = nullptr);
 
 // Keeps the wave as a sound and returns its id, letting the least recently
 // fetched sound go beyond STUDIO_SOUNDS_KEPT.

@@ -243,12 +243,23 @@ function renderRequest(from, to) {
 }
 
 // A new element streaming the sound at `wave`: resolves once it can play,
-// rejects if it cannot load.
+// rejects if it cannot load. It fetches a few seconds ahead as it plays; a
+// player that waits for bytes for long, or cannot get them, asks for its
+// sound again, which the studio may have let go.
+const STALL_MS = 2000;
+
 function streamed(wave) {
   const next = new Audio();
   next.preload = "auto";
+  let stall = 0;
+  const lost = () => { if (next === player && state.playing && !next.paused) replay(); };
   next.addEventListener("ended", () => { if (next === player && !next.loop) stop(); });
-  next.addEventListener("error", () => { if (next === player && state.playing) replay(); });
+  next.addEventListener("error", lost);
+  next.addEventListener("waiting", () => {
+    clearTimeout(stall);
+    stall = setTimeout(() => { if (next.readyState < HTMLMediaElement.HAVE_FUTURE_DATA) lost(); }, STALL_MS);
+  });
+  next.addEventListener("playing", () => clearTimeout(stall));
   return new Promise((resolve, reject) => {
     next.addEventListener("canplay", () => resolve(next), {once: true});
     next.addEventListener("error", () => reject(new Error("the sound did not load")), {once: true});
@@ -269,6 +280,7 @@ async function play(from, to, keep = false) {
   const asked = ++state.sent;
   const response = await api("/api/sound", renderRequest(from, to));
   if (asked !== state.sent) return;
+  if (response.status === 409) return play(from, to, keep);  // another page or script sent a text meanwhile
   if (!response.ok) {
     if (response.status !== 422) say(`cannot play: ${await errorOf(response)}`);  // errors: listed already
     return;
