@@ -82,10 +82,9 @@ struct StudioSound {
 constexpr int STUDIO_MIXES = 2;  // mixes at once: each takes 46 MB and keeps every core busy
 constexpr size_t STUDIO_TEXTS_KEPT = 2;
 // The page's player (which fetches its sound a few seconds ahead as it
-// plays), the one taking over from it, and one asked for while that one was
-// being made. Waves of one text share its full mix; a solo or mute has 23 MB
-// of its own.
-constexpr size_t STUDIO_SOUNDS_KEPT = 3;
+// plays) and the one taking over from it. Waves of one text share its full
+// mix; a solo or mute has 23 MB of its own.
+constexpr size_t STUDIO_SOUNDS_KEPT = 2;
 
 struct StudioSong {
     std::string path;  // SONG, named in findings
