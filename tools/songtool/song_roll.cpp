@@ -104,10 +104,11 @@ Roll observe_roll(const uint8_t* block, size_t size, const Sounds& sounds)
     t.tarq_event_context = &watch;
     const TarqListeners nobody;
     uint32_t ticks = 0;
-    for (uint32_t frame = 0; frame < SONG_FRAMES && !roll.cut; ++frame) {
-        const bool ticks_now = t.tick_counter == 0;
+    for (uint64_t frame = 0; frame < SONG_FRAMES && !roll.cut;) {
+        frame += t.tick_speed + 1u;  // the interval before this tick, which may change it
+        t.tick_counter = 0;          // the frames between ticks only count down
         tarq(t, nobody);
-        if (ticks_now) watch.tick = ++ticks;
+        watch.tick = ++ticks;
         roll.cut = ticks >= ROLL_MAX_TICKS ||
                    roll.notes.size() + roll.hits.size() + roll.calls.size() + roll.tempos.size() >= ROLL_MAX_EVENTS;
     }
