@@ -99,6 +99,9 @@ struct Run {
     float settling_block[2 * BLOCK_FRAMES];  // the master's first block after the head, before equalising
     float peak = 0.0f;
     bool settled = false;
+    // A worker left work undone because the mix was stopped; the flag it saw
+    // may be cleared again before the mix ends.
+    std::atomic<bool> halted{false};
     std::atomic<uint32_t> equalised{0};  // samples of the master equalised
     // Whether the counts are final: a side-by-side run's may yet be made
     // again, so none is reported whole until it has settled.
@@ -301,7 +304,10 @@ void work(Run& run, double* busy)
 {
     Clock clock{busy};
     for (;;) {
-        if (stopped(run)) return;
+        if (stopped(run)) {
+            run.halted.store(true);
+            return;
+        }
         const uint32_t t = run.next_task.fetch_add(1, std::memory_order_relaxed);
         if (t >= run.plan.tasks.size()) return;
         const Task& task = run.plan.tasks[t];
@@ -430,7 +436,7 @@ bool mix(Run& run, Fault& fault)
         helpers.start(prefault_master, run.master, run.samples, first_filled);
         run_plan(run, threads);
     }
-    if (side_by_side && !run.settled && !stopped(run)) {
+    if (side_by_side && !run.settled && !run.halted) {
         start_again(run);
         run.plan = plan_in_order(run.blocks);
         run.counts_final = true;
@@ -445,7 +451,7 @@ bool mix(Run& run, Fault& fault)
         t.critical_path = std::max({run.settle_path, run.equaliser_path[1], run.equaliser_path[0]});
         for (const Lane& lane : run.lanes) t.critical_path = std::max(t.critical_path, lane.path);
     }
-    if (stopped(run)) return fail(fault, "the mix was stopped");
+    if (run.halted) return fail(fault, "%s", MIX_STOPPED);
     return true;
 }
 

@@ -57,6 +57,9 @@ struct MasterMix {
     float peak;
 };
 
+// What a mix that options.stop ended reports.
+inline constexpr char MIX_STOPPED[] = "the mix was stopped";
+
 // The master mix of options.frames frames into `mix`, by threads that take
 // the channels' blocks as work in a fixed order: the sums into the master
 // are made in channel order, block by block, so the result never depends on

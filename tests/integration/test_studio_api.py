@@ -148,8 +148,15 @@ class StudioApiTest(unittest.TestCase):
                 self.assertIn(f"Content-Range: bytes {first}-{last}/{len(whole)}".encode(), head)
                 self.assertTrue(head.startswith(b"HTTP/1.1 206 ") and part == whole[first:last + 1],
                                 f"{path} bytes {first}-{last}: {head[:12]!r}, {len(part)} bytes")
-        # The studio keeps the two sounds fetched last: the first, fetched
-        # again, outlives the second once another is made.
+        # A range beyond the sound is refused, never answered with memory past it.
+        for first, last in ((len(whole), len(whole) + 10), (len(whole) - 5, len(whole) + 100)):
+            status, headers, body = self.studio.request("GET", sound["wave"], headers={"Range": f"bytes={first}-{last}"})
+            self.assertEqual((status, headers.get("Content-Range"), error_of(body)),
+                             (416, f"bytes */{len(whole)}", f"the range lies beyond the sound's {len(whole)} bytes"))
+        status, _, body = self.studio.request("GET", sound["wave"], headers={"Range": "bytes=50-40"})
+        self.assertEqual((status, error_of(body)), (416, "a malformed range"))
+        # The studio keeps two sounds: the one fetched last besides the new
+        # one, or the one the asker names as playing.
         second = json.loads(self.studio.post("/api/sound", {"text": SONG})[2])["wave"]
         self.assertEqual(self.studio.request("GET", sound["wave"])[0], 200)
         third = json.loads(self.studio.post("/api/sound", {"text": SONG, "from": "3"})[2])["wave"]
@@ -157,16 +164,22 @@ class StudioApiTest(unittest.TestCase):
         status, _, body = self.studio.request("GET", second)
         self.assertEqual((status, error_of(body)),
                          (404, "no such sound: the studio keeps the last 2 it made; ask /api/sound for it again"))
+        fourth = json.loads(self.studio.post("/api/sound", {"text": SONG, "from": "4", "playing": third})[2])["wave"]
+        self.assertEqual([self.studio.request("GET", w)[0] for w in (third, fourth, sound["wave"])], [200, 200, 404])
+        status, _, body = self.studio.post("/api/sound", {"text": SONG, "playing": "/api/wave/x"})
+        self.assertEqual((status, error_of(body)), (400, "'playing' must be the address of a sound the studio gave"))
         status, _, body = self.studio.post("/api/sound", {"text": MISTAKE})
         self.assertEqual((status, error_of(body)), (422, "the song has errors"))
-        self.assertEqual(self.studio.request("GET", "/api/wave/99999999999999999999")[0], 404)
+        status, _, body = self.studio.request("GET", "/api/wave/9999999999999999999")
+        self.assertEqual((status, error_of(body)[:14]), (404, "no such sound:"))
 
     def test_a_newer_text_leaves_the_pages_sound_unmade_but_not_a_render(self):
         for path, variant, expected in (("/api/sound", "", 409), ("/api/render", "; again\n", 200)):
             with concurrent.futures.ThreadPoolExecutor(1) as pool:
                 asked = pool.submit(self.studio.post, path, {"text": SONG + variant, "from": "2"})
-                time.sleep(0.1)  # the mix under way: it takes half a second, or a minute under the sanitizers
-                self.assertEqual(self.studio.post("/api/check", {"text": MISTAKE})[0], 200)
+                while not asked.done():  # another text while the mix is under way, whenever it starts
+                    self.assertEqual(self.studio.post("/api/check", {"text": MISTAKE})[0], 200)
+                    time.sleep(0.01)
                 status, _, body = asked.result()
             self.assertEqual(status, expected, path)
             if status == 409:

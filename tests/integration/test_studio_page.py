@@ -143,6 +143,7 @@ class StudioPageTest(unittest.TestCase):
         self.page.find_element(By.ID, "from-bar").send_keys("41")
         self.play_and_wait()
         self.wait_for("the play head in bar 41", lambda: " bar 41." in self.js("return position.textContent"))
+        self.wait_for("two seconds played", lambda: self.js("return player.currentTime") > 2)
         # The head stands where the sound is: bar 41's tick plus the ticks
         # played since, within its two-pixel steps and a frame's lag.
         hidden, head, expected = self.js("""const t = state.analysed.timeline, bar = t.bar_starts.find((s) => s.bar === 41);

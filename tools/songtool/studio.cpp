@@ -11,9 +11,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <ostream>
+#include <string_view>
 
 #include "command_line.h"
 #include "output/draft.h"
@@ -269,14 +272,33 @@ void on_valid_text(Studio& s, const httplib::Request& req, httplib::Response& re
     if (const std::shared_ptr<StudioText> text = valid_text(s, body, res)) answer(*text);
 }
 
-// The wave, or the range of it the request names (httplib answers 206 and
-// hands the provider only that range).
-void serve_wave(httplib::Response& res, std::shared_ptr<const StudioWave> wave)
+// Whether httplib may serve the ranges asked for out of `size` bytes: it
+// answers 206 and hands the provider only those, but never checks them
+// against the size.
+bool ranges_within(const httplib::Ranges& ranges, size_t size)
 {
+    const auto beyond = [size](ssize_t at) { return at >= 0 && static_cast<size_t>(at) >= size; };
+    return std::none_of(ranges.begin(), ranges.end(), [&](const httplib::Range& r) {
+        return beyond(r.first) || beyond(r.second) || (r.first < 0 && r.second < 0) ||
+               (r.second >= 0 && r.first > r.second);
+    });
+}
+
+// The wave, or the ranges of it the request names.
+void serve_wave(const httplib::Request& req, httplib::Response& res, std::shared_ptr<const StudioWave> wave)
+{
+    const size_t header = sizeof wave->header, size = header + 2 * wave->count;
+    if (!ranges_within(req.ranges, size)) {
+        // Else httplib would cut the refusal's own body to the range. The
+        // request is httplib's own object, handed to the handler as const.
+        const_cast<httplib::Request&>(req).ranges.clear();
+        res.set_header("Content-Range", "bytes */" + std::to_string(size));
+        return send_error(res, 416, "the range lies beyond the sound's " + std::to_string(size) + " bytes");
+    }
     res.set_header("X-Span-Frames", std::to_string(wave->span.first) + "-" + std::to_string(wave->span.end));
     res.set_header("Accept-Ranges", "bytes");
-    const size_t header = sizeof wave->header, size = header + 2 * wave->count;
-    res.set_content_provider(size, "audio/wav", [wave, header](size_t offset, size_t length, httplib::DataSink& sink) {
+    res.set_content_provider(size, "audio/wav", [wave, header, size](size_t offset, size_t length, httplib::DataSink& sink) {
+        if (offset >= size) return false;
         if (offset < header)
             return sink.write(reinterpret_cast<const char*>(&wave->header) + offset, std::min(header - offset, length));
         const size_t at = offset - header;
@@ -304,38 +326,53 @@ std::shared_ptr<const StudioWave> requested_wave(Studio& s, const httplib::Reque
     if (!studio_render_request(*text, asked, request, error)) return send_error(res, 400, error), nullptr;
     auto wave = std::make_shared<StudioWave>();
     if (studio_render(s.song, *text, request, *wave, error, for_the_page ? &text->replaced : nullptr)) return wave;
-    if (for_the_page && text->replaced) send_error(res, 409, "a newer text replaced this one before its sound was made");
+    if (error == MIX_STOPPED) send_error(res, 409, "a newer text replaced this one before its sound was made");
     else send_error(res, 503, error);
     return nullptr;
 }
 
 void render(Studio& s, const httplib::Request& req, httplib::Response& res)
 {
-    if (auto wave = requested_wave(s, req, res, false)) serve_wave(res, std::move(wave));
+    if (auto wave = requested_wave(s, req, res, false)) serve_wave(req, res, std::move(wave));
+}
+
+constexpr const char* WAVE_PATH = "/api/wave/";
+
+// The id in a sound's address, or in its digits alone; 0 when there is none.
+uint64_t sound_id(std::string_view text)
+{
+    if (text.starts_with(WAVE_PATH)) text.remove_prefix(std::strlen(WAVE_PATH));
+    uint64_t id = 0;
+    const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), id);
+    return failure == std::errc{} && end == text.data() + text.size() ? id : 0;
 }
 
 // A render kept as a sound: its address, for a player to stream it from.
+// `playing` names the sound the asker plays, which is kept beside it.
 void sound(Studio& s, const httplib::Request& req, httplib::Response& res)
 {
+    JsonObject body;
+    std::string playing;
+    if (!read_body(req, res, body) || !text_member(body, "playing", playing, res)) return;
+    const uint64_t played = sound_id(playing);
+    if (!playing.empty() && played == 0)
+        return send_error(res, 400, "'playing' must be the address of a sound the studio gave");
     std::shared_ptr<const StudioWave> wave = requested_wave(s, req, res, true);
     if (wave == nullptr) return;
     const RenderSpan span = wave->span;
-    const uint64_t id = studio_keep_sound(s.song, std::move(wave));
-    send_json(res, 200, "{\"wave\": \"/api/wave/" + std::to_string(id) + "\", \"first\": " +
+    const uint64_t id = studio_keep_sound(s.song, std::move(wave), played);
+    send_json(res, 200, "{\"wave\": \"" + std::string(WAVE_PATH) + std::to_string(id) + "\", \"first\": " +
                             std::to_string(span.first) + ", \"end\": " + std::to_string(span.end) + "}");
 }
 
 void kept_sound(Studio& s, const httplib::Request& req, httplib::Response& res)
 {
-    const std::string digits = req.matches[1];
-    errno = 0;
-    const unsigned long long id = std::strtoull(digits.c_str(), nullptr, 10);
-    std::shared_ptr<const StudioWave> wave = errno == 0 ? studio_sound(s.song, id) : nullptr;
+    std::shared_ptr<const StudioWave> wave = studio_sound(s.song, sound_id(req.matches[1].str()));
     if (wave == nullptr)
         return send_error(res, 404, "no such sound: the studio keeps the last " + std::to_string(STUDIO_SOUNDS_KEPT) +
                                         " it made; ask /api/sound for it again");
     res.set_header("Cache-Control", "no-store");  // the studio holds it; a browser's copy would only fill its disk
-    serve_wave(res, std::move(wave));
+    serve_wave(req, res, std::move(wave));
 }
 
 // What the page shows of a text: its findings and, when it is valid, its
@@ -438,6 +475,7 @@ const char* status_reason(int status)
     case 405: return "the method does not fit the path";
     case 413: return "the request is too large (a body holds at most 1 MiB of JSON)";
     case 414: return "the address is too long";
+    case 416: return "a malformed range";
     default: return status >= 500 ? "the server failed on the request" : "the request is refused";
     }
 }
@@ -551,11 +589,14 @@ int run_studio(const StudioOptions& options, std::ostream& err)
         char name[256] = {};
         if (gethostname(name, sizeof name - 1) == 0) s->machine_name = lower(name);
     }
-    // Sounds are numbered from a random start, so that a page left open on
-    // an earlier run of the studio never streams another run's sound.
-    unsigned char start[5] = {};
-    random_bytes(start, sizeof start);
-    for (const unsigned char b : start) s->song.next_sound = s->song.next_sound << 8 | b;
+    // Sounds are numbered from a random start (else from the clock), so
+    // that a page left open on an earlier run of the studio does not stream
+    // another run's sound.
+    uint64_t start = 0;
+    if (!random_bytes(reinterpret_cast<unsigned char*>(&start), sizeof start))
+        start = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    constexpr uint64_t IDS = uint64_t{1} << 40;  // thirteen digits
+    s->song.next_sound = IDS | (start % IDS);
     set_up(*s);
     s->port = options.port == 0 ? s->server.bind_to_any_port(options.listen)
                                 : (s->server.bind_to_port(options.listen, options.port) ? options.port : -1);

@@ -41,6 +41,21 @@ bool mix_text(StudioSong& song, const StudioText& text, const bool (&in_master)[
     return false;
 }
 
+// Samples [first, first + count) of the mix at `peak`'s level, which take
+// its memory; null with the reason (the memory given back) when there is
+// none for them.
+std::shared_ptr<const StudioSamples> samples_of(MasterMix& mix, size_t first, size_t count, float peak,
+                                                std::string& error)
+{
+    try {
+        return std::make_shared<const StudioSamples>(mix, first, count, peak);
+    } catch (const std::bad_alloc&) {
+        mix_release(mix);  // the samples never took it
+        error = "out of memory: cannot keep the samples";
+        return nullptr;
+    }
+}
+
 // The text's full mix, made here unless another thread is making it (then
 // waited for) or has made it. A mix that `stop` ends leaves it to be made
 // by the next who asks.
@@ -50,17 +65,17 @@ bool full_mix(StudioSong& song, StudioText& text, FullMix& result, std::string& 
     std::unique_lock lock(text.mutex);
     text.mixed.wait(lock, [&] { return text.full_mix.state != FullMix::State::running; });
     if (text.full_mix.state == FullMix::State::ready) return result = text.full_mix, true;
-    if (stop != nullptr && *stop) return error = "the mix was stopped", false;
+    if (stop != nullptr && *stop) return error = MIX_STOPPED, false;
     text.full_mix.state = FullMix::State::running;
     lock.unlock();
 
     constexpr bool every_channel[CHANNEL_COUNT] = {true, true, true, true, true, true, true, true};
     MasterMix mix{};
-    const bool ok = mix_text(song, text, every_channel, SONG_FRAMES, mix, error, stop);
     FullMix made;
-    if (ok) {
-        made = {FullMix::State::ready, mix.peak, std::make_shared<const StudioSamples>(mix, 0, mix.length, mix.peak)};
-    }
+    if (mix_text(song, text, every_channel, SONG_FRAMES, mix, error, stop))
+        if (auto samples = samples_of(mix, 0, mix.length, mix.peak, error))
+            made = {FullMix::State::ready, mix.peak, std::move(samples)};
+    const bool ok = made.state == FullMix::State::ready;
     lock.lock();
     text.full_mix = made;  // State::none again after a failure, for a later try
     result = made;
@@ -126,7 +141,9 @@ void studio_stop(StudioSong& song)
 std::shared_ptr<StudioText> studio_text(StudioSong& song, const std::string& source)
 {
     // Assembled under the lock (a few milliseconds), so that requests that
-    // come together with one text share one StudioText and its mixes.
+    // come together with one text share one StudioText and its mixes. A
+    // text let go is given back (23 MB unmapped) once the lock is free.
+    std::shared_ptr<StudioText> dropped;
     std::lock_guard lock(song.mutex);
     auto found = std::find_if(song.recent.begin(), song.recent.end(),
                               [&](const std::shared_ptr<StudioText>& text) { return text->text == source; });
@@ -135,7 +152,11 @@ std::shared_ptr<StudioText> studio_text(StudioSong& song, const std::string& sou
         // Whoever sent it has moved on from the text being mixed in the background.
         if (song.mixing != nullptr) song.newer_text = true;
         song.recent.push_front(text);
-        if (song.recent.size() > STUDIO_TEXTS_KEPT) song.recent.back()->replaced = true, song.recent.pop_back();
+        if (song.recent.size() > STUDIO_TEXTS_KEPT) {
+            dropped = std::move(song.recent.back());
+            dropped->replaced = true;
+            song.recent.pop_back();
+        }
     }
     for (const auto& other : song.recent) other->replaced = other != text;
     return text;
@@ -191,17 +212,24 @@ bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& requ
         wave.samples = full.song;
         return true;
     }
-    wave.samples = std::make_shared<const StudioSamples>(mix, wave.first, wave.count, full.peak);
+    wave.samples = samples_of(mix, wave.first, wave.count, full.peak, error);
     wave.first = 0;
-    return true;
+    return wave.samples != nullptr;
 }
 
-uint64_t studio_keep_sound(StudioSong& song, std::shared_ptr<const StudioWave> wave)
+uint64_t studio_keep_sound(StudioSong& song, std::shared_ptr<const StudioWave> wave, uint64_t playing)
 {
+    std::deque<StudioSound> dropped;  // given back once the lock is free
     std::lock_guard lock(song.mutex);
     const uint64_t id = song.next_sound++;
+    const auto played = std::find_if(song.sounds.begin(), song.sounds.end(),
+                                     [playing](const StudioSound& sound) { return sound.id == playing; });
+    if (played != song.sounds.end()) std::rotate(song.sounds.begin(), played, played + 1);
     song.sounds.push_front({id, std::move(wave)});
-    if (song.sounds.size() > STUDIO_SOUNDS_KEPT) song.sounds.pop_back();
+    while (song.sounds.size() > STUDIO_SOUNDS_KEPT) {
+        dropped.push_back(std::move(song.sounds.back()));
+        song.sounds.pop_back();
+    }
     return id;
 }
 

@@ -81,9 +81,9 @@ struct StudioSound {
 
 constexpr int STUDIO_MIXES = 2;  // mixes at once: each takes 46 MB and keeps every core busy
 constexpr size_t STUDIO_TEXTS_KEPT = 2;
-// The page's player (which fetches its sound a few seconds ahead as it
-// plays) and the one taking over from it. Waves of one text share its full
-// mix; a solo or mute has 23 MB of its own.
+// The page's player (which fetches its sound as it plays) and the one
+// taking over from it. Waves of one text share its full mix; a solo or mute
+// has 23 MB of its own.
 constexpr size_t STUDIO_SOUNDS_KEPT = 2;
 
 struct StudioSong {
@@ -127,13 +127,14 @@ bool studio_render_request(const StudioText& text, const StudioRenderRequest& as
 
 // The excerpt as `songtool render` writes it at the song's level. False
 // with the reason when the mix fails (out of memory) or, once `stop` is
-// true, is left unmade.
+// true, is left unmade (the reason then MIX_STOPPED).
 bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& request, StudioWave& wave,
                    std::string& error, const std::atomic<bool>* stop = nullptr);
 
-// Keeps the wave as a sound and returns its id, letting the least recently
-// fetched sound go beyond STUDIO_SOUNDS_KEPT.
-uint64_t studio_keep_sound(StudioSong& song, std::shared_ptr<const StudioWave> wave);
+// Keeps the wave as a sound and returns its id. Beyond STUDIO_SOUNDS_KEPT
+// it lets go of the least recently fetched, but never of the sound
+// `playing` names (0: none), which the asker is still playing.
+uint64_t studio_keep_sound(StudioSong& song, std::shared_ptr<const StudioWave> wave, uint64_t playing);
 
 // The kept sound with that id's wave, counted as fetched now; null when
 // there is none.

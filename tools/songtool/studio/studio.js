@@ -17,7 +17,7 @@ let player = new Audio();
 const token = new URLSearchParams(location.search).get("token");
 const state = {
   stamp: "", analysed: null, editedAt: 0, pending: null, sent: 0,
-  playing: null,  // {from, to, first, end (frames)} of the excerpt in the player
+  playing: null,  // {from, to, first, end (frames), wave, asked} of the excerpt in the player
   solo: new Set(), mute: new Set(), sources: new Map(),  // line -> sorted columns of notes
 };
 
@@ -239,25 +239,32 @@ function renderRequest(from, to) {
   if (to !== "" && to !== undefined && to !== null) request.to = String(to);
   if (state.solo.size) request.solo = [...state.solo].sort().join(",");
   if (state.mute.size) request.mute = [...state.mute].sort().join(",");
+  if (state.playing) request.playing = state.playing.wave;  // kept beside the new one while it takes over
   return request;
 }
 
 // A new element streaming the sound at `wave`: resolves once it can play,
-// rejects if it cannot load. It fetches a few seconds ahead as it plays; a
-// player that waits for bytes for long, or cannot get them, asks for its
-// sound again, which the studio may have let go.
+// rejects if it cannot load. It fetches the sound as it plays; a player
+// that cannot get its bytes, or waits long for them and finds its sound
+// gone (the studio keeps two), asks for it again, unless a newer sound is
+// already on its way.
 const STALL_MS = 2000;
 
 function streamed(wave) {
   const next = new Audio();
   next.preload = "auto";
   let stall = 0;
-  const lost = () => { if (next === player && state.playing && !next.paused) replay(); };
+  const lost = () => {
+    if (next === player && state.playing && !next.paused && state.sent === state.playing.asked) replay();
+  };
+  const gone = async () => (await fetch(next.src, {headers: {Range: "bytes=0-0"}})).status === 404;
   next.addEventListener("ended", () => { if (next === player && !next.loop) stop(); });
   next.addEventListener("error", lost);
   next.addEventListener("waiting", () => {
     clearTimeout(stall);
-    stall = setTimeout(() => { if (next.readyState < HTMLMediaElement.HAVE_FUTURE_DATA) lost(); }, STALL_MS);
+    stall = setTimeout(async () => {
+      if (next === player && next.readyState < HTMLMediaElement.HAVE_FUTURE_DATA && await gone()) lost();
+    }, STALL_MS);
   });
   next.addEventListener("playing", () => clearTimeout(stall));
   return new Promise((resolve, reject) => {
@@ -276,11 +283,17 @@ function release(element) {
 // Plays bars [from, to) (to empty: the render's end); `keep` carries on at
 // the same place in the new sound once it is ready, the old one playing
 // until then.
-async function play(from, to, keep = false) {
+const RETRY_MS = 300;
+
+async function play(from, to, keep = false, again = false) {
   const asked = ++state.sent;
   const response = await api("/api/sound", renderRequest(from, to));
   if (asked !== state.sent) return;
-  if (response.status === 409) return play(from, to, keep);  // another page or script sent a text meanwhile
+  if (response.status === 409 && !again) {  // another page or script sent a text meanwhile
+    await new Promise((resolve) => setTimeout(resolve, RETRY_MS));
+    return asked === state.sent ? play(from, to, keep, true) : undefined;
+  }
+  if (response.status === 409) return say("cannot play: another page or script keeps sending other texts");
   if (!response.ok) {
     if (response.status !== 422) say(`cannot play: ${await errorOf(response)}`);  // errors: listed already
     return;
@@ -293,20 +306,20 @@ async function play(from, to, keep = false) {
   }
   if (asked !== state.sent) return release(next);
   const at = keep && state.playing ? player.currentTime : 0;
-  next.loop = $("loop").checked;
   next.currentTime = Math.min(at, (sound.end - sound.first) / RATE);
   await next.play().catch(() => {});
   if (asked !== state.sent) return release(next);
   const old = player;
   player = next;
+  player.loop = $("loop").checked;
   release(old);
-  state.playing = {from, to, first: sound.first, end: sound.end};
+  state.playing = {from, to, first: sound.first, end: sound.end, wave: sound.wave, asked};
   newHeadAnimation();
   showPosition();
   return true;
 }
 
-// The same bars again, where they were: a sound the studio no longer keeps.
+// The same bars again, where they were: a sound the player lost.
 function replay() { play(state.playing.from, state.playing.to, true); }
 
 function stop() {
