@@ -155,17 +155,24 @@ class StudioApiTest(unittest.TestCase):
                              (416, f"bytes */{len(whole)}", f"the range lies beyond the sound's {len(whole)} bytes"))
         status, _, body = self.studio.request("GET", sound["wave"], headers={"Range": "bytes=50-40"})
         self.assertEqual((status, error_of(body)), (416, "a malformed range"))
-        # The studio keeps two sounds: the one fetched last besides the new
-        # one, or the one the asker names as playing.
-        second = json.loads(self.studio.post("/api/sound", {"text": SONG})[2])["wave"]
-        self.assertEqual(self.studio.request("GET", sound["wave"])[0], 200)
-        third = json.loads(self.studio.post("/api/sound", {"text": SONG, "from": "3"})[2])["wave"]
-        self.assertEqual([self.studio.request("GET", w)[0] for w in (sound["wave"], third)], [200] * 2)
-        status, _, body = self.studio.request("GET", second)
+        # The studio keeps three sounds: beside a new one, those fetched last
+        # (those never fetched, the page's dropped ones, go first), but always
+        # the one the asker names as playing.
+        def new_sound(**more):
+            return json.loads(self.studio.post("/api/sound", {"text": SONG, **more})[2])["wave"]
+
+        def fetched(*waves):
+            return [self.studio.request("GET", w)[0] for w in waves]
+
+        dropped = new_sound()
+        third = new_sound(**{"from": "3"})
+        fourth = new_sound(**{"from": "4"})
+        status, _, body = self.studio.request("GET", dropped)
         self.assertEqual((status, error_of(body)),
-                         (404, "no such sound: the studio keeps the last 2 it made; ask /api/sound for it again"))
-        fourth = json.loads(self.studio.post("/api/sound", {"text": SONG, "from": "4", "playing": third})[2])["wave"]
-        self.assertEqual([self.studio.request("GET", w)[0] for w in (third, fourth, sound["wave"])], [200, 200, 404])
+                         (404, "no such sound: the studio keeps the last 3 it made; ask /api/sound for it again"))
+        self.assertEqual(fetched(third, fourth), [200, 200])
+        new_sound(playing=sound["wave"])
+        self.assertEqual(fetched(third, sound["wave"], fourth), [404, 200, 200])
         status, _, body = self.studio.post("/api/sound", {"text": SONG, "playing": "/api/wave/x"})
         self.assertEqual((status, error_of(body)), (400, "'playing' must be the address of a sound the studio gave"))
         status, _, body = self.studio.post("/api/sound", {"text": MISTAKE})

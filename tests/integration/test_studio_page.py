@@ -167,12 +167,16 @@ class StudioPageTest(unittest.TestCase):
         self.page.find_element(By.ID, "from-bar").send_keys("1")
         self.play_and_wait()
         old = self.js("return player.src")
-        # Newer sounds, as scripts or other pages ask for, until the studio
-        # lets the playing one go; the player then needs bytes it has not
-        # fetched yet.
+        # Newer sounds that another page asks for and plays, until the
+        # studio lets the playing one go; the player then needs bytes it has
+        # not fetched yet.
         self.page.execute_async_script("""const done = arguments[arguments.length - 1];
-            (async () => { for (let k = 0; k < 4; ++k) await api('/api/sound', {text: text.value, from: '2'}); })()
-              .then(() => { player.currentTime = 100; done(); });""")
+            (async () => {
+              for (let k = 0; k < 4; ++k) {
+                const sound = await (await api('/api/sound', {text: text.value, from: '2'})).json();
+                await fetch(sound.wave, {headers: {Range: 'bytes=0-0'}});
+              }
+            })().then(() => { player.currentTime = 100; done(); });""")
         self.wait_for("the sound asked for again", lambda: self.js("return player.src") != old and
                       self.js("return !player.paused && player.currentTime >= 100"))
 

@@ -219,16 +219,17 @@ bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& requ
 
 uint64_t studio_keep_sound(StudioSong& song, std::shared_ptr<const StudioWave> wave, uint64_t playing)
 {
-    std::deque<StudioSound> dropped;  // given back once the lock is free
+    std::vector<StudioSound> dropped;  // given back once the lock is free
     std::lock_guard lock(song.mutex);
     const uint64_t id = song.next_sound++;
-    const auto played = std::find_if(song.sounds.begin(), song.sounds.end(),
-                                     [playing](const StudioSound& sound) { return sound.id == playing; });
-    if (played != song.sounds.end()) std::rotate(song.sounds.begin(), played, played + 1);
-    song.sounds.push_front({id, std::move(wave)});
+    song.sounds.push_back({id, std::move(wave)});
     while (song.sounds.size() > STUDIO_SOUNDS_KEPT) {
-        dropped.push_back(std::move(song.sounds.back()));
-        song.sounds.pop_back();
+        // The oldest first among equals: the vector runs from old to new.
+        auto least = song.sounds.end();
+        for (auto it = song.sounds.begin(); it + 1 != song.sounds.end(); ++it)
+            if (it->id != playing && (least == song.sounds.end() || it->fetched < least->fetched)) least = it;
+        dropped.push_back(std::move(*least));
+        song.sounds.erase(least);
     }
     return id;
 }
@@ -236,11 +237,12 @@ uint64_t studio_keep_sound(StudioSong& song, std::shared_ptr<const StudioWave> w
 std::shared_ptr<const StudioWave> studio_sound(StudioSong& song, uint64_t id)
 {
     std::lock_guard lock(song.mutex);
-    const auto found = std::find_if(song.sounds.begin(), song.sounds.end(),
-                                    [id](const StudioSound& sound) { return sound.id == id; });
-    if (found == song.sounds.end()) return nullptr;
-    std::rotate(song.sounds.begin(), found, found + 1);
-    return song.sounds.front().wave;
+    for (StudioSound& sound : song.sounds)
+        if (sound.id == id) {
+            sound.fetched = ++song.fetches;
+            return sound.wave;
+        }
+    return nullptr;
 }
 
 bool studio_roll(StudioSong& song, const StudioText& text, std::string& svg, std::string& error)

@@ -77,14 +77,16 @@ struct StudioWave {
 struct StudioSound {
     uint64_t id;
     std::shared_ptr<const StudioWave> wave;
+    uint64_t fetched = 0;  // when it was last fetched, counted in fetches; 0: never
 };
 
 constexpr int STUDIO_MIXES = 2;  // mixes at once: each takes 46 MB and keeps every core busy
 constexpr size_t STUDIO_TEXTS_KEPT = 2;
-// The page's player (which fetches its sound as it plays) and the one
-// taking over from it. Waves of one text share its full mix; a solo or mute
-// has 23 MB of its own.
-constexpr size_t STUDIO_SOUNDS_KEPT = 2;
+// A new sound, the one its asker plays, and the one fetched last besides
+// (the page's player, which fetches its sound as it plays, once another
+// sound asked for meanwhile named the one it replaced). Waves of one text
+// share its full mix; a solo or mute has 23 MB of its own.
+constexpr size_t STUDIO_SOUNDS_KEPT = 3;
 
 struct StudioSong {
     std::string path;  // SONG, named in findings
@@ -92,8 +94,8 @@ struct StudioSong {
     std::deque<std::shared_ptr<StudioText>> recent;  // newest first
     std::counting_semaphore<STUDIO_MIXES> mixes{STUDIO_MIXES};
     std::mutex drawing;  // cairo and fontconfig draw one roll at a time
-    std::deque<StudioSound> sounds;  // under `mutex`, the last fetched first
-    uint64_t next_sound = 1;
+    std::vector<StudioSound> sounds;  // under `mutex`, the newest last
+    uint64_t next_sound = 1, fetches = 0;
 
     // The mixer in the background: it mixes the newest text it was given,
     // dropping the mix it is making when a newer one comes.
@@ -132,8 +134,9 @@ bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& requ
                    std::string& error, const std::atomic<bool>* stop = nullptr);
 
 // Keeps the wave as a sound and returns its id. Beyond STUDIO_SOUNDS_KEPT
-// it lets go of the least recently fetched, but never of the sound
-// `playing` names (0: none), which the asker is still playing.
+// it lets go of the least recently fetched (the oldest of those never
+// fetched, which the page asked for and then dropped), but never of the
+// sound `playing` names (0: none), which the asker is still playing.
 uint64_t studio_keep_sound(StudioSong& song, std::shared_ptr<const StudioWave> wave, uint64_t playing);
 
 // The kept sound with that id's wave, counted as fetched now; null when
