@@ -173,6 +173,9 @@ class StudioApiTest(unittest.TestCase):
         self.assertEqual(fetched(third, fourth), [200, 200])
         new_sound(playing=sound["wave"])
         self.assertEqual(fetched(third, sound["wave"], fourth), [404, 200, 200])
+        # A player done with its sound lets it go.
+        self.assertEqual([self.studio.request("DELETE", fourth)[0] for _ in range(2)], [200, 404])
+        self.assertEqual(fetched(fourth, sound["wave"]), [404, 200])
         status, _, body = self.studio.post("/api/sound", {"text": SONG, "playing": "/api/wave/x"})
         self.assertEqual((status, error_of(body)), (400, "'playing' must be the address of a sound the studio gave"))
         status, _, body = self.studio.post("/api/sound", {"text": MISTAKE})

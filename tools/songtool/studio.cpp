@@ -365,12 +365,16 @@ void sound(Studio& s, const httplib::Request& req, httplib::Response& res)
                             std::to_string(span.first) + ", \"end\": " + std::to_string(span.end) + "}");
 }
 
+void no_such_sound(httplib::Response& res)
+{
+    send_error(res, 404, "no such sound: the studio keeps the last " + std::to_string(STUDIO_SOUNDS_KEPT) +
+                             " it made; ask /api/sound for it again");
+}
+
 void kept_sound(Studio& s, const httplib::Request& req, httplib::Response& res)
 {
     std::shared_ptr<const StudioWave> wave = studio_sound(s.song, sound_id(req.matches[1].str()));
-    if (wave == nullptr)
-        return send_error(res, 404, "no such sound: the studio keeps the last " + std::to_string(STUDIO_SOUNDS_KEPT) +
-                                        " it made; ask /api/sound for it again");
+    if (wave == nullptr) return no_such_sound(res);
     res.set_header("Cache-Control", "no-store");  // the studio holds it; a browser's copy would only fill its disk
     serve_wave(req, res, std::move(wave));
 }
@@ -446,6 +450,10 @@ void add_routes(Studio& s)
     api.Post("/api/sound", [&s](const httplib::Request& req, httplib::Response& res) { sound(s, req, res); });
     api.Get(R"(/api/wave/(\d{1,19}))", [&s](const httplib::Request& req, httplib::Response& res) {
         kept_sound(s, req, res);
+    });
+    api.Delete(R"(/api/wave/(\d{1,19}))", [&s](const httplib::Request& req, httplib::Response& res) {
+        if (!studio_forget_sound(s.song, sound_id(req.matches[1].str()))) return no_such_sound(res);
+        send_json(res, 200, "{}");
     });
     api.Post("/api/check", [&s](const httplib::Request& req, httplib::Response& res) {
         JsonObject body;

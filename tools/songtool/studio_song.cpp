@@ -234,6 +234,18 @@ uint64_t studio_keep_sound(StudioSong& song, std::shared_ptr<const StudioWave> w
     return id;
 }
 
+bool studio_forget_sound(StudioSong& song, uint64_t id)
+{
+    std::shared_ptr<const StudioWave> dropped;  // given back once the lock is free
+    std::lock_guard lock(song.mutex);
+    const auto found = std::find_if(song.sounds.begin(), song.sounds.end(),
+                                    [id](const StudioSound& sound) { return sound.id == id; });
+    if (found == song.sounds.end()) return false;
+    dropped = std::move(found->wave);
+    song.sounds.erase(found);
+    return true;
+}
+
 std::shared_ptr<const StudioWave> studio_sound(StudioSong& song, uint64_t id)
 {
     std::lock_guard lock(song.mutex);

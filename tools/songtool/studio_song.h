@@ -139,6 +139,9 @@ bool studio_render(StudioSong& song, StudioText& text, const RenderRequest& requ
 // sound `playing` names (0: none), which the asker is still playing.
 uint64_t studio_keep_sound(StudioSong& song, std::shared_ptr<const StudioWave> wave, uint64_t playing);
 
+// Lets go of the sound with that id; false when there is none.
+bool studio_forget_sound(StudioSong& song, uint64_t id);
+
 // The kept sound with that id's wave, counted as fetched now; null when
 // there is none.
 std::shared_ptr<const StudioWave> studio_sound(StudioSong& song, uint64_t id);

@@ -274,10 +274,13 @@ function streamed(wave) {
   });
 }
 
+// Stops the element and tells the studio it may let go of its sound.
 function release(element) {
+  const sound = element.src;
   element.pause();
   element.removeAttribute("src");
   element.load();
+  if (sound) fetch(sound, {method: "DELETE"}).catch(() => {});
 }
 
 // Plays bars [from, to) (to empty: the render's end); `keep` carries on at
