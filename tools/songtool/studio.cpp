@@ -310,11 +310,9 @@ void serve_wave(const httplib::Request& req, httplib::Response& res, std::shared
 // The wave a render request names, made (or waited for); null after
 // answering with the reason. A sound for the page is not made for a text
 // that another has replaced: the page has moved on from it.
-std::shared_ptr<const StudioWave> requested_wave(Studio& s, const httplib::Request& req, httplib::Response& res,
+std::shared_ptr<const StudioWave> requested_wave(Studio& s, const JsonObject& body, httplib::Response& res,
                                                  bool for_the_page)
 {
-    JsonObject body;
-    if (!read_body(req, res, body)) return nullptr;
     StudioRenderRequest asked;
     if (!text_member(body, "from", asked.from, res) || !text_member(body, "to", asked.to, res) ||
         !text_member(body, "solo", asked.solo, res) || !text_member(body, "mute", asked.mute, res))
@@ -333,7 +331,9 @@ std::shared_ptr<const StudioWave> requested_wave(Studio& s, const httplib::Reque
 
 void render(Studio& s, const httplib::Request& req, httplib::Response& res)
 {
-    if (auto wave = requested_wave(s, req, res, false)) serve_wave(req, res, std::move(wave));
+    JsonObject body;
+    if (!read_body(req, res, body)) return;
+    if (auto wave = requested_wave(s, body, res, false)) serve_wave(req, res, std::move(wave));
 }
 
 constexpr const char* WAVE_PATH = "/api/wave/";
@@ -357,7 +357,7 @@ void sound(Studio& s, const httplib::Request& req, httplib::Response& res)
     const uint64_t played = sound_id(playing);
     if (!playing.empty() && played == 0)
         return send_error(res, 400, "'playing' must be the address of a sound the studio gave");
-    std::shared_ptr<const StudioWave> wave = requested_wave(s, req, res, true);
+    std::shared_ptr<const StudioWave> wave = requested_wave(s, body, res, true);
     if (wave == nullptr) return;
     const RenderSpan span = wave->span;
     const uint64_t id = studio_keep_sound(s.song, std::move(wave), played);

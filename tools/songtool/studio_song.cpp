@@ -110,6 +110,12 @@ std::shared_ptr<StudioText> assembled(const StudioSong& song, const std::string&
     return text;
 }
 
+// The kept sound with that id, or the end; under song.mutex.
+std::vector<StudioSound>::iterator find_sound(StudioSong& song, uint64_t id)
+{
+    return std::find_if(song.sounds.begin(), song.sounds.end(), [id](const StudioSound& sound) { return sound.id == id; });
+}
+
 }  // namespace
 
 StudioSamples::StudioSamples(MasterMix& mix, size_t first, size_t count, float peak) : mix_(mix)
@@ -238,8 +244,7 @@ bool studio_forget_sound(StudioSong& song, uint64_t id)
 {
     std::shared_ptr<const StudioWave> dropped;  // given back once the lock is free
     std::lock_guard lock(song.mutex);
-    const auto found = std::find_if(song.sounds.begin(), song.sounds.end(),
-                                    [id](const StudioSound& sound) { return sound.id == id; });
+    const auto found = find_sound(song, id);
     if (found == song.sounds.end()) return false;
     dropped = std::move(found->wave);
     song.sounds.erase(found);
@@ -249,12 +254,10 @@ bool studio_forget_sound(StudioSong& song, uint64_t id)
 std::shared_ptr<const StudioWave> studio_sound(StudioSong& song, uint64_t id)
 {
     std::lock_guard lock(song.mutex);
-    for (StudioSound& sound : song.sounds)
-        if (sound.id == id) {
-            sound.fetched = ++song.fetches;
-            return sound.wave;
-        }
-    return nullptr;
+    const auto found = find_sound(song, id);
+    if (found == song.sounds.end()) return nullptr;
+    found->fetched = ++song.fetches;
+    return found->wave;
 }
 
 bool studio_roll(StudioSong& song, const StudioText& text, std::string& svg, std::string& error)

@@ -246,7 +246,7 @@ function renderRequest(from, to) {
 // A new element streaming the sound at `wave`: resolves once it can play,
 // rejects if it cannot load. It fetches the sound as it plays; a player
 // that cannot get its bytes, or waits long for them and finds its sound
-// gone (the studio keeps two), asks for it again, unless a newer sound is
+// gone (the studio keeps three), asks for it again, unless a newer sound is
 // already on its way.
 const STALL_MS = 2000;
 
@@ -283,10 +283,11 @@ function release(element) {
   if (sound) fetch(sound, {method: "DELETE"}).catch(() => {});
 }
 
+const RETRY_MS = 300;  // before a sound refused for another's text is asked for once more
+
 // Plays bars [from, to) (to empty: the render's end); `keep` carries on at
 // the same place in the new sound once it is ready, the old one playing
 // until then.
-const RETRY_MS = 300;
 
 async function play(from, to, keep = false, again = false) {
   const asked = ++state.sent;
@@ -335,7 +336,7 @@ function stop() {
 }
 
 // The play head moves on the compositor, as an animation through the ticks
-// at each bar's start (even between them, as the sound's own time is), so
+// at each bar's start (linear between them, as the sound's time is), so
 // the page's thread need not move it every frame; it steps 30 times a
 // second (two pixels), since each step costs the compositor a new frame.
 // Ten times a second the clock is written and the animation set to the
@@ -370,8 +371,7 @@ function showPosition() {
     if (headAnimation) headAnimation.pause();
     return;
   }
-  if (!headAnimation) newHeadAnimation();
-  if (!headAnimation) return;
+  if (!headAnimation) return;  // an empty excerpt
   const frame = state.playing.first + player.currentTime * RATE;
   const {bar, beat} = barOfTick(tickAtFrame(frame));
   $("position").textContent = `${clock(frame)}  bar ${bar}.${beat}`;
